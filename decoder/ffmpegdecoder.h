@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QImage>
+#include <QObject>
+#include <QString>
+
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
+struct SwsContext;
+
+// Opens one media file at a time and turns its best video stream, one frame per
+// request, into QImage pictures. It keeps no clock: the owner sets the pace by
+// posting decodeVideoFrame requests.
+class FFmpegDecoder : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit FFmpegDecoder(QObject *parent = nullptr);
+    ~FFmpegDecoder() override;
+
+    bool open(const QString &path);
+    void close();
+
+    bool isOpen() const;
+    QString currentFile() const;
+    qint64 duration() const;
+    qint64 position() const;
+    double frameRate() const;
+    bool hasVideo() const;
+    bool hasAudio() const;
+
+signals:
+    void errorOccurred(const QString &message);
+    void audioFormatChanged();
+    void videoFrameReady(const QImage &frame);
+    void frameReady(const QImage &frame);
+    void playbackFinished();
+
+public slots:
+    bool seek(qint64 pos);
+    void decodeVideoFrame();
+
+private:
+    AVFormatContext *formatContext = nullptr;
+    AVCodecContext *videoCodecContext = nullptr;
+    AVCodecContext *audioCodecContext = nullptr;
+    int videoStreamIndex = -1;
+    int audioStreamIndex = -1;
+    AVFrame *frame = nullptr;
+    SwsContext *swsContext = nullptr;
+    bool opened = false;
+    QString currentPath;
+};

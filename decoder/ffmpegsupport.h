@@ -1,0 +1,48 @@
+#pragma once
+
+// Pieces of FFmpeg handling shared by the playback decoder and the thumbnail probe.
+
+#include <QImage>
+#include <QString>
+
+#include <memory>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/frame.h>
+#include <libswscale/swscale.h>
+}
+
+namespace ffmpeg {
+
+// The text FFmpeg gives for an error code (av_strerror).
+QString errorText(int errnum);
+
+// avformat_open_input restricted to the local file protocol: no path, argument or
+// playlist inside a media file can make us read network or other-protocol resources.
+// A path such as "concat:a.mp4" is opened as the local file of that name.
+// Returns FFmpeg's result; on failure *ctx is null.
+int openLocalInput(AVFormatContext **ctx, const QString &path);
+
+// Converts a decoded frame into a fresh RGB32 image of the frame's own size.
+// *converter is created on first use and re-created whenever the frame's size or
+// pixel format differs from the one it was made for. The image's rows are padded
+// so that optimised converters writing past the last pixel stay inside the buffer.
+// Returns a null image when the frame cannot be converted.
+QImage convertFrame(SwsContext **converter, const AVFrame *frame);
+
+// Deleters for call-scoped FFmpeg objects.
+struct FormatContextCloser { void operator()(AVFormatContext *c) const { avformat_close_input(&c); } };
+struct CodecContextFreer { void operator()(AVCodecContext *c) const { avcodec_free_context(&c); } };
+struct FrameFreer { void operator()(AVFrame *f) const { av_frame_free(&f); } };
+struct PacketFreer { void operator()(AVPacket *p) const { av_packet_free(&p); } };
+struct SwsFreer { void operator()(SwsContext *s) const { sws_freeContext(s); } };
+
+using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextCloser>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFreer>;
+using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
+using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
+
+} // namespace ffmpeg

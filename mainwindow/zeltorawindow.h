@@ -1,0 +1,161 @@
+#pragma once
+
+#include <QImage>
+#include <QMainWindow>
+#include <QModelIndex>
+#include <QPoint>
+#include <QRect>
+
+#include "mainwindow/playbackclock.h"
+
+class FFmpegDecoder;
+class PlaylistModel;
+class QAction;
+class QAudioOutput;
+class QMenu;
+class QSlider;
+class QTimer;
+class VideoWidget;
+
+namespace Ui {
+class ZeltoraWindow;
+}
+
+// The main window. One class, split by concern into zeltorawindow_<concern>.cpp:
+// construction (zeltorawindow.cpp), playback, intake, chrome, settings, screenshot.
+class ZeltoraWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit ZeltoraWindow(QWidget *parent = nullptr);
+    ~ZeltoraWindow() override;
+
+    // --- playback (zeltorawindow_playback.cpp) ---
+    void loadMedia(const QString &path);
+    void play();
+
+protected:
+    // --- chrome (zeltorawindow_chrome.cpp) ---
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    // --- construction (zeltorawindow.cpp) ---
+    void closeEvent(QCloseEvent *event) override;
+    // --- intake (zeltorawindow_intake.cpp) ---
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private slots:
+    void resetApplication();
+    void openFile();
+    void pause();
+    void stop();
+    void seek(int position);
+    void updatePosition();
+    void updateDuration(qint64 duration);
+    void setVolume(int volume);
+    void toggleFullscreen();
+    void takeScreenshot();
+    void about();
+    void playlistClicked(QModelIndex index);
+    void removeFromPlaylist(int row);
+    void clearPlaylist();
+    void updateVideoFrame();
+    void toggleVolumeSlider();
+    void togglePlaylist();
+    void on_closeButton_clicked();
+    void on_pushButton_3_clicked();
+    void playPrevious();
+    void playNext();
+    void togglePlayPause();
+
+private:
+    friend class ZeltoraWindowTestAccess;
+
+    // --- construction (zeltorawindow.cpp) ---
+    void setupWidgets();
+    void setupConnections();
+
+    // --- playback (zeltorawindow_playback.cpp) ---
+    void updateControls();
+    void handleFrame(const QImage &frame);
+    void showFrame(const QImage &frame);
+    void requestFrame();
+    void handleDecoderError(const QString &message);
+    void handleSliderReleased();
+    void handleVideoClicked();
+    void recreateAudioOutput();
+    void resetPacing();
+    void scheduleNextTick(qint64 waitMs);
+
+    // --- intake (zeltorawindow_intake.cpp) ---
+    void openFolder();
+    void showPlaylistContextMenu(const QPoint &pos);
+    void handlePlaybackFinished();
+    int currentRow() const;
+    void startIfIdle();
+    // The file dialogs go through these, so tests can answer in their place.
+    QStringList askOpenFileNames();
+    QString askExistingDirectory();
+
+    // --- chrome (zeltorawindow_chrome.cpp) ---
+    void setupShortcuts();
+    void setupMenu();
+    void setupTimers();
+    void setControlsVisible(bool visible);
+    void updateControlsVisibility();
+    void enterRestoredFullscreen();
+    void refreshFullscreenMenuText();
+
+    // --- settings (zeltorawindow_settings.cpp) ---
+    void saveSettings();
+    void restoreSettings();
+    void scheduleSettingsSave();
+
+    // --- members, in the order the window's design gives them ---
+    bool controlsHovered = false;
+    QTimer *hideTimer = nullptr;
+    Ui::ZeltoraWindow *ui = nullptr;
+    FFmpegDecoder *decoder = nullptr;
+    VideoWidget *videoWidget = nullptr;
+    QTimer *frameTimer = nullptr;
+    PlaylistModel *playlistModel = nullptr;
+    QAudioOutput *audioOutput = nullptr;
+    QSlider *volumeSlider = nullptr;
+    bool playlistVisible = false;
+    bool isPlaying = false;
+    qint64 mediaDuration = 0;
+    bool isPaused = false;
+    bool dragging = false;
+    QPoint dragStartPos;
+    QPoint windowStartPos;
+    QImage currentFrame;
+    QMenu *titleMenu = nullptr;
+    QRect normalGeometry;
+    bool restoreFullscreen = false;
+    QAction *openAction = nullptr;
+    QAction *playAction = nullptr;
+    QAction *pauseAction = nullptr;
+    QAction *stopAction = nullptr;
+    QAction *fullscreenAction = nullptr;
+    QAction *screenshotAction = nullptr;
+    QAction *aboutAction = nullptr;
+
+    // --- frame pacing (zeltorawindow_playback.cpp) ---
+    PlaybackClock clock;
+    QImage pendingFrame;        // decoded, waiting for its presentation time
+    qint64 pendingPts = 0;
+    qint64 lastShownPts = -1;
+    qint64 lastDecodedPts = -1;
+    qint64 lastShownWallMs = 0; // clock.wallMs() when the last frame went on screen
+    int framesInFlight = 0;     // decodeVideoFrame requests posted and not yet answered
+    bool resyncClock = true;    // the next frame sets the clock (after play from stop, seek)
+    bool showNextFrame = false; // the next frame is shown whatever its time (seek while paused)
+    quint64 framesShown = 0;
+    quint64 framesDropped = 0;
+
+    // --- settings (zeltorawindow_settings.cpp) ---
+    QTimer *settingsSaveTimer = nullptr;
+};
