@@ -87,8 +87,10 @@ private:
     void handleSliderReleased();
     void handleVideoClicked();
     void recreateAudioOutput();
-    void resetPacing();
+    void pumpFrames();
     void scheduleNextTick(qint64 waitMs);
+    void handleDecoderFinished();
+    qint64 frameDurationEstimate(qint64 pts) const;
 
     // --- intake (zeltorawindow_intake.cpp) ---
     void openFolder();
@@ -147,12 +149,19 @@ private:
     PlaybackClock clock;
     QImage pendingFrame;        // decoded, waiting for its presentation time
     qint64 pendingPts = 0;
+    qint64 pendingDuration = 40;
     qint64 lastShownPts = -1;
     qint64 lastDecodedPts = -1;
     qint64 lastShownWallMs = 0; // clock.wallMs() when the last frame went on screen
     int framesInFlight = 0;     // decodeVideoFrame requests posted and not yet answered
     bool resyncClock = true;    // the next frame sets the clock (after play from stop, seek)
     bool showNextFrame = false; // the next frame is shown whatever its time (seek while paused)
+    qint64 seekTarget = 0;      // where the latest seek asked to go
+    bool mediaEnded = false;    // the decoder has delivered its last frame
+    int staleAnswers = 0;       // answers to requests posted before the latest seek
+    int nullAnswersInRow = 0;
+    quint64 playbackGeneration = 0; // bumped by load, seek and stop; guards deferred work
+    qint64 sliderUnitMs = 1;    // milliseconds per slider step; > 1 only for very long media
     quint64 framesShown = 0;
     quint64 framesDropped = 0;
 

@@ -65,9 +65,22 @@ ff -f lavfi -i "color=c=blue:s=240x320:r=25:d=0.2,drawbox=x=0:y=120:w=240:h=80:c
 ff -f lavfi -i "testsrc2=size=1280x200:rate=25:duration=0.2" "${x264[@]}" banner.mp4
 ff -f lavfi -i "color=c=green:s=20x16:r=25:d=0.2" -c:v ffv1 tiny.mkv
 
+# Main window: colour bars long enough to be looked at while playing.
+ff -f lavfi -i "color=c=red:s=80x240:r=25:d=6[a];color=c=lime:s=80x240:r=25:d=6[b];color=c=blue:s=80x240:r=25:d=6[c];color=c=white:s=80x240:r=25:d=6[d];[a][b][c][d]hstack=inputs=4" \
+   "${x264[@]}" bars-long.mp4
+
 # Things that are not media.
 echo "this is not a video" > not-media.mp4
 head -c 65536 /dev/urandom > random.mkv
 : > empty.mp4
+
+# --- Playlist thumbnails -----------------------------------------------------
+# 600 undecodable pictures (slices whose parameter sets were stripped), then five good
+# red ones: a probe that read on without limit would find the red picture.
+ff -f lavfi -i testsrc2=size=64x48:rate=25:duration=24 "${x264[@]}" \
+   -bsf:v "filter_units=remove_types=5|7|8" -f h264 broken-part.h264
+ff -f lavfi -i color=c=red:s=64x48:rate=25:duration=0.2 "${x264[@]}" -f h264 good-part.h264
+cat broken-part.h264 good-part.h264 > late-picture.h264
+rm -f broken-part.h264 good-part.h264
 
 touch "$stamp"
