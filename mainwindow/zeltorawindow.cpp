@@ -4,13 +4,13 @@
 #include "ui_zeltorawindow.h"
 
 #include "decoder/ffmpegdecoder.h"
+#include "mainwindow/shadoweffect.h"
 #include "playlist/playlistmodel.h"
 #include "video/videowidget.h"
 
 #include <QAction>
 #include <QAudioOutput>
 #include <QCloseEvent>
-#include <QGraphicsDropShadowEffect>
 #include <QListView>
 #include <QSlider>
 #include <QTimer>
@@ -30,7 +30,7 @@ ZeltoraWindow::ZeltoraWindow(QWidget *parent)
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
     setAttribute(Qt::WA_TranslucentBackground);
 
-    auto *shadow = new QGraphicsDropShadowEffect(this);
+    auto *shadow = new ShadowEffect(this);
     shadow->setBlurRadius(20.0);
     shadow->setColor(QColor(0, 0, 0, 80));
     shadow->setOffset(0, 0);

@@ -180,7 +180,7 @@ void ZeltoraWindow::scheduleNextTick(qint64 waitMs)
 {
     if (!isPlaying)
         return;
-    frameTimer->start(int(qBound<qint64>(1, waitMs, kIdleTickMs)));
+    frameTimer->start(int(qBound(qint64(1), waitMs, qint64(kIdleTickMs))));
 }
 
 qint64 ZeltoraWindow::frameDurationEstimate(qint64 pts) const
@@ -216,6 +216,7 @@ void ZeltoraWindow::handleFrame(const QImage &frame)
     nullAnswersInRow = 0;
 
     const qint64 pts = decoder->position();
+    if (qEnvironmentVariableIsSet("ZDBG")) qDebug() << "frame pts" << pts << "clock" << clock.position() << "wall" << clock.wallMs();
     pendingDuration = frameDurationEstimate(pts);
     lastDecodedPts = pts;
     pendingFrame = frame;
