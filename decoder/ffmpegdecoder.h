@@ -31,6 +31,9 @@ public:
     double frameRate() const;
     bool hasVideo() const;
     bool hasAudio() const;
+    // How long the last delivered frame is meant to stay on screen, in ms; 0
+    // before the first frame or when the stream does not say.
+    qint64 frameDuration() const;
 
 signals:
     void errorOccurred(const QString &message);
@@ -44,6 +47,12 @@ public slots:
     void decodeVideoFrame();
 
 private:
+    bool openStream(int mediaType, int &streamIndex, AVCodecContext *&codecContext);
+    QImage decodeNextFrame();
+    void startDraining();
+    void finishPlayback();
+    void noteFrameTiming(const AVFrame *decoded);
+
     AVFormatContext *formatContext = nullptr;
     AVCodecContext *videoCodecContext = nullptr;
     AVCodecContext *audioCodecContext = nullptr;
@@ -53,4 +62,11 @@ private:
     SwsContext *swsContext = nullptr;
     bool opened = false;
     QString currentPath;
+
+    AVPacket *packet = nullptr;   // reused for every read, like frame
+    bool draining = false;        // end of input reached, the decoder is handing out what it holds
+    bool finished = false;        // playbackFinished has been emitted for this run through the file
+    bool hasPosition = false;
+    qint64 lastPosition = 0;      // ms, presentation time of the last delivered frame
+    qint64 lastFrameDuration = 0; // ms
 };

@@ -32,6 +32,18 @@ int openLocalInput(AVFormatContext **ctx, const QString &path);
 // Returns a null image when the frame cannot be converted.
 QImage convertFrame(SwsContext **converter, const AVFrame *frame);
 
+// The padded RGB32 buffer convertFrame allocates for a frame: bytes per row and
+// total bytes. Both are 0 for an impossible size.
+struct ImageLayout {
+    int stride = 0;
+    size_t size = 0;
+};
+ImageLayout imageLayout(int width, int height);
+
+// The conversion step of convertFrame, into caller memory of at least
+// imageLayout(frame->width, frame->height).size bytes laid out as that says.
+bool convertFrameInto(SwsContext **converter, const AVFrame *frame, uint8_t *buffer);
+
 // Deleters for call-scoped FFmpeg objects.
 struct FormatContextCloser { void operator()(AVFormatContext *c) const { avformat_close_input(&c); } };
 struct CodecContextFreer { void operator()(AVCodecContext *c) const { avcodec_free_context(&c); } };

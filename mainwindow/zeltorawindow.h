@@ -41,6 +41,7 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     // --- construction (zeltorawindow.cpp) ---
     void closeEvent(QCloseEvent *event) override;
     // --- intake (zeltorawindow_intake.cpp) ---
@@ -99,8 +100,8 @@ private:
     int currentRow() const;
     void startIfIdle();
     // The file dialogs go through these, so tests can answer in their place.
-    QStringList askOpenFileNames();
-    QString askExistingDirectory();
+    virtual QStringList askOpenFileNames();
+    virtual QString askExistingDirectory();
 
     // --- chrome (zeltorawindow_chrome.cpp) ---
     void setupShortcuts();
@@ -110,6 +111,11 @@ private:
     void updateControlsVisibility();
     void enterRestoredFullscreen();
     void refreshFullscreenMenuText();
+    void enterFullscreen();
+    void leaveFullscreen();
+    void autoHideControls();
+    bool isOverControls(const QPoint &windowPos) const;
+    void trackPointerInFullscreen(const QPoint &windowPos);
 
     // --- settings (zeltorawindow_settings.cpp) ---
     void saveSettings();

@@ -216,7 +216,6 @@ void ZeltoraWindow::handleFrame(const QImage &frame)
     nullAnswersInRow = 0;
 
     const qint64 pts = decoder->position();
-    if (qEnvironmentVariableIsSet("ZDBG")) qDebug() << "frame pts" << pts << "clock" << clock.position() << "wall" << clock.wallMs();
     pendingDuration = frameDurationEstimate(pts);
     lastDecodedPts = pts;
     pendingFrame = frame;

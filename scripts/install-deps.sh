@@ -21,6 +21,9 @@ packages=(
   mpv
   # test helpers
   python3
+  # Debian package: dpkg-shlibdeps and file fill in the package's library dependencies;
+  # lintian and desktop-file-validate check the package and its menu entry in the tests
+  dpkg-dev file lintian desktop-file-utils
 )
 
 SUDO=""

@@ -83,4 +83,15 @@ ff -f lavfi -i color=c=red:s=64x48:rate=25:duration=0.2 "${x264[@]}" -f h264 goo
 cat broken-part.h264 good-part.h264 > late-picture.h264
 rm -f broken-part.h264 good-part.h264
 
+# --- Decoder -------------------------------------------------------------------
+# The pixel format changes in mid-stream (4:2:0, then 4:4:4) at one frame size.
+ff -f lavfi -i testsrc2=size=96x64:rate=25:duration=1 "${x264[@]}" -f h264 fmt-a.h264
+ff -f lavfi -i testsrc2=size=96x64:rate=25:duration=1 -c:v libx264 -preset veryfast -pix_fmt yuv444p -f h264 fmt-b.h264
+cat fmt-a.h264 fmt-b.h264 > fmtchange.h264
+rm -f fmt-a.h264 fmt-b.h264
+# A transport stream cut after two packets: it opens, but holds no stream to find.
+ff -f lavfi -i testsrc2=size=64x48:rate=25:duration=1 "${x264[@]}" -f mpegts full.ts
+head -c 376 full.ts > nostreams.ts
+rm -f full.ts
+
 touch "$stamp"
