@@ -113,9 +113,13 @@ private:
     void refreshFullscreenMenuText();
     void enterFullscreen();
     void leaveFullscreen();
+    void dressForFullscreen(bool fullscreen);
     void autoHideControls();
     bool isOverControls(const QPoint &windowPos) const;
     void trackPointerInFullscreen(const QPoint &windowPos);
+    // The form's fixed size, set aside while in full screen (invalid until then).
+    QSize fixedMinimumSize;
+    QSize fixedMaximumSize;
 
     // --- settings (zeltorawindow_settings.cpp) ---
     void saveSettings();

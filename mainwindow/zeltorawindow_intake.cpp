@@ -1,0 +1,216 @@
+// How media reach the playlist (dialogs, drops) and how the user moves through it.
+
+#include "mainwindow/zeltorawindow.h"
+#include "ui_zeltorawindow.h"
+
+#include "decoder/ffmpegdecoder.h"
+#include "playlist/playlistmodel.h"
+
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QListView>
+#include <QMenu>
+#include <QMimeData>
+#include <QStandardPaths>
+#include <QUrl>
+
+namespace {
+
+// The kinds of media the dialogs and the folder scan offer, video first.
+const QStringList &mediaNamePatterns()
+{
+    static const QStringList patterns = {
+        QStringLiteral("*.mp4"), QStringLiteral("*.avi"), QStringLiteral("*.mkv"),
+        QStringLiteral("*.mov"), QStringLiteral("*.mp3"), QStringLiteral("*.flac"),
+        QStringLiteral("*.wav"),
+    };
+    return patterns;
+}
+
+QString moviesFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+}
+
+// Empty when the path is empty or names nothing on disk.
+QString canonicalPath(const QString &path)
+{
+    return path.isEmpty() ? QString() : QFileInfo(path).canonicalFilePath();
+}
+
+} // namespace
+
+QStringList ZeltoraWindow::askOpenFileNames()
+{
+    const QString filter = QStringLiteral("Media Files (%1)").arg(mediaNamePatterns().join(QLatin1Char(' ')));
+    return QFileDialog::getOpenFileNames(this, QStringLiteral("Open Media File"), moviesFolder(), filter);
+}
+
+QString ZeltoraWindow::askExistingDirectory()
+{
+    return QFileDialog::getExistingDirectory(this, tr("选择媒体文件夹"), moviesFolder(),
+                                             QFileDialog::ShowDirsOnly);
+}
+
+void ZeltoraWindow::startIfIdle()
+{
+    if (isPlaying || playlistModel->count() < 1)
+        return;
+    loadMedia(playlistModel->filePath(0));
+    play();
+}
+
+void ZeltoraWindow::openFile()
+{
+    const QStringList files = askOpenFileNames();
+    if (files.isEmpty())
+        return;
+    for (const QString &file : files)
+        playlistModel->addFile(file);
+    startIfIdle();
+}
+
+void ZeltoraWindow::openFolder()
+{
+    const QString folder = askExistingDirectory();
+    if (folder.isEmpty())
+        return;
+
+    // QDir's own sort (by name, ignoring case) and case-blind name filters apply.
+    QDir dir(folder);
+    dir.setNameFilters(mediaNamePatterns());
+    dir.setFilter(QDir::Files);
+    const QStringList names = dir.entryList();
+    if (names.isEmpty())
+        return;
+    for (const QString &name : names)
+        playlistModel->addFile(dir.filePath(name));
+    startIfIdle();
+}
+
+void ZeltoraWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void ZeltoraWindow::dropEvent(QDropEvent *event)
+{
+    const QMimeData *mime = event->mimeData();
+    if (!mime->hasUrls())
+        return;
+    const QList<QUrl> urls = mime->urls();
+    for (const QUrl &url : urls) {
+        const QString path = url.toLocalFile();
+        if (!path.isEmpty())
+            playlistModel->addFile(path);
+    }
+    event->acceptProposedAction();
+    startIfIdle();
+}
+
+int ZeltoraWindow::currentRow() const
+{
+    const QString current = decoder->isOpen() ? canonicalPath(decoder->currentFile()) : QString();
+    // Nothing loaded, or the loaded file is gone: no entry is current, not even a
+    // vanished one whose canonical path is just as empty.
+    if (current.isEmpty())
+        return -1;
+    const int rows = playlistModel->count();
+    for (int row = 0; row < rows; ++row) {
+        if (canonicalPath(playlistModel->filePath(row)) == current)
+            return row;
+    }
+    return -1;
+}
+
+void ZeltoraWindow::playlistClicked(QModelIndex index)
+{
+    if (!index.isValid())
+        return;
+    loadMedia(playlistModel->filePath(index.row()));
+    play();
+}
+
+void ZeltoraWindow::showPlaylistContextMenu(const QPoint &pos)
+{
+    const QModelIndex index = ui->playlistView->indexAt(pos);
+    QMenu menu(this);
+    QAction *playEntry = nullptr;
+    QAction *removeEntry = nullptr;
+    QAction *clearAll = nullptr;
+    if (index.isValid()) {
+        playEntry = menu.addAction(tr("播放"));
+        removeEntry = menu.addAction(tr("删除"));
+        menu.addSeparator();
+    }
+    if (playlistModel->count() > 0)
+        clearAll = menu.addAction(tr("清空播放列表"));
+    if (menu.actions().isEmpty())
+        return;
+
+    // Acted on after the menu has closed, so no command runs inside its event loop.
+    QAction *chosen = menu.exec(ui->playlistView->viewport()->mapToGlobal(pos));
+    if (!chosen)
+        return;
+    if (chosen == playEntry) {
+        loadMedia(playlistModel->filePath(index.row()));
+        play();
+    } else if (chosen == removeEntry) {
+        removeFromPlaylist(index.row());
+    } else if (chosen == clearAll) {
+        clearPlaylist();
+    }
+}
+
+void ZeltoraWindow::removeFromPlaylist(int row)
+{
+    if (row < 0 || row >= playlistModel->count())
+        return;
+    // Any copy of the loaded file counts, not only the first one.
+    const QString current = decoder->isOpen() ? canonicalPath(decoder->currentFile()) : QString();
+    if (!current.isEmpty() && current == canonicalPath(playlistModel->filePath(row)))
+        stop();
+    playlistModel->removeFile(row);
+}
+
+void ZeltoraWindow::clearPlaylist()
+{
+    stop();
+    playlistModel->clear();
+    updateControls();
+}
+
+void ZeltoraWindow::playNext()
+{
+    const int rows = playlistModel->count();
+    if (rows < 2)
+        return;
+    const int row = currentRow();
+    const int target = (row >= 0 && row < rows - 1) ? row + 1 : 0;
+    stop();
+    loadMedia(playlistModel->filePath(target));
+    play();
+}
+
+void ZeltoraWindow::playPrevious()
+{
+    const int rows = playlistModel->count();
+    if (rows < 2)
+        return;
+    const int row = currentRow();
+    const int target = row > 0 ? row - 1 : rows - 1;
+    stop();
+    loadMedia(playlistModel->filePath(target));
+    play();
+}
+
+void ZeltoraWindow::handlePlaybackFinished()
+{
+    stop();
+    if (playlistModel->count() >= 1)
+        playNext();
+}
