@@ -93,5 +93,8 @@ rm -f fmt-a.h264 fmt-b.h264
 ff -f lavfi -i testsrc2=size=64x48:rate=25:duration=1 "${x264[@]}" -f mpegts full.ts
 head -c 376 full.ts > nostreams.ts
 rm -f full.ts
+# A local HLS playlist: nested opens of local segments must keep working.
+ff -f lavfi -i testsrc2=size=160x120:rate=25:duration=2 "${x264[@]}" -g 25 \
+   -f hls -hls_time 1 -hls_list_size 0 -hls_segment_filename 'hls-part%d.ts' hls.m3u8
 
 touch "$stamp"

@@ -1,0 +1,144 @@
+#include "playlist/thumbnailprobe.h"
+
+#include "decoder/ffmpegsupport.h"
+
+#include <QLoggingCategory>
+
+// Failures are common and expected here (audio files, half-copied downloads) and the
+// playlist asks again on every repaint, so they are logged at debug level only.
+Q_LOGGING_CATEGORY(lcThumbnail, "zeltora.thumbnail", QtWarningMsg)
+
+namespace thumbnailprobe {
+
+namespace {
+
+// A stream that never yields a picture must not make the GUI thread read the whole
+// file: give up after 500 packets or 16 MiB of packet data, whichever comes first.
+// A healthy file shows its first picture within a few dozen packets.
+constexpr int maxPackets = 500;
+constexpr qint64 maxPacketBytes = 16 * 1024 * 1024;
+
+bool receiveFrame(AVCodecContext *decoder, AVFrame *frame, const QString &path)
+{
+    const int ret = avcodec_receive_frame(decoder, frame);
+    if (ret == 0)
+        return true;
+    if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF)
+        qCDebug(lcThumbnail) << "Decoding failed for" << path << ffmpeg::errorText(ret);
+    return false;
+}
+
+} // namespace
+
+QImage firstFrame(const QString &path)
+{
+    AVFormatContext *openedFormat = nullptr;
+    int ret = ffmpeg::openLocalInput(&openedFormat, path);
+    if (ret < 0 || !openedFormat) {
+        qCDebug(lcThumbnail) << "Cannot open" << path << ffmpeg::errorText(ret);
+        return QImage();
+    }
+    const ffmpeg::FormatContextPtr format(openedFormat);
+
+    ret = avformat_find_stream_info(format.get(), nullptr);
+    if (ret < 0) {
+        qCDebug(lcThumbnail) << "No stream information in" << path << ffmpeg::errorText(ret);
+        return QImage();
+    }
+
+    const int streamIndex = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (streamIndex < 0) {
+        qCDebug(lcThumbnail) << "No video stream in" << path << ffmpeg::errorText(streamIndex);
+        return QImage();
+    }
+    const AVCodecParameters *parameters = format->streams[streamIndex]->codecpar;
+
+    const AVCodec *codec = avcodec_find_decoder(parameters->codec_id);
+    if (!codec) {
+        qCDebug(lcThumbnail) << "No decoder for the video of" << path;
+        return QImage();
+    }
+    const ffmpeg::CodecContextPtr decoder(avcodec_alloc_context3(codec));
+    if (!decoder) {
+        qCDebug(lcThumbnail) << "Cannot allocate a decoder for" << path;
+        return QImage();
+    }
+    ret = avcodec_parameters_to_context(decoder.get(), parameters);
+    if (ret < 0) {
+        qCDebug(lcThumbnail) << "Cannot set up the decoder for" << path << ffmpeg::errorText(ret);
+        return QImage();
+    }
+    ret = avcodec_open2(decoder.get(), codec, nullptr);
+    if (ret < 0) {
+        qCDebug(lcThumbnail) << "Cannot open the decoder for" << path << ffmpeg::errorText(ret);
+        return QImage();
+    }
+
+    const ffmpeg::FramePtr frame(av_frame_alloc());
+    const ffmpeg::PacketPtr packet(av_packet_alloc());
+    if (!frame || !packet) {
+        qCDebug(lcThumbnail) << "Out of memory probing" << path;
+        return QImage();
+    }
+
+    bool haveFrame = false;
+    int packetsRead = 0;
+    qint64 bytesRead = 0;
+    while (!haveFrame) {
+        if (packetsRead >= maxPackets || bytesRead >= maxPacketBytes) {
+            qCDebug(lcThumbnail) << "No picture within" << packetsRead << "packets of" << path;
+            break;
+        }
+        ret = av_read_frame(format.get(), packet.get());
+        if (ret < 0) {
+            if (ret != AVERROR_EOF)
+                qCDebug(lcThumbnail) << "Reading failed for" << path << ffmpeg::errorText(ret);
+            break;
+        }
+        ++packetsRead;
+        bytesRead += packet->size;
+        if (packet->stream_index == streamIndex) {
+            ret = avcodec_send_packet(decoder.get(), packet.get());
+            if (ret < 0)
+                qCDebug(lcThumbnail) << "Decoder refused a packet of" << path << ffmpeg::errorText(ret);
+            else
+                haveFrame = receiveFrame(decoder.get(), frame.get(), path);
+        }
+        av_packet_unref(packet.get());
+    }
+
+    // Decoders that reorder frames hold the first pictures back until more input
+    // comes; a very short file only gives them up when the decoder is drained.
+    if (!haveFrame) {
+        ret = avcodec_send_packet(decoder.get(), nullptr);
+        if (ret < 0)
+            qCDebug(lcThumbnail) << "Cannot drain the decoder for" << path << ffmpeg::errorText(ret);
+        else
+            haveFrame = receiveFrame(decoder.get(), frame.get(), path);
+    }
+    if (!haveFrame)
+        return QImage();
+
+    SwsContext *converter = nullptr;
+    const QImage image = ffmpeg::convertFrame(&converter, frame.get());
+    const ffmpeg::SwsPtr converterOwner(converter);
+    if (image.isNull())
+        qCDebug(lcThumbnail) << "Cannot convert the first picture of" << path;
+    return image;
+}
+
+QRect centreSquare(QSize scaled, int edge)
+{
+    return QRect((scaled.width() - edge) / 2, (scaled.height() - edge) / 2, edge, edge);
+}
+
+QImage cropThumbnail(const QImage &frame, int edge)
+{
+    if (frame.isNull() || edge <= 0)
+        return QImage();
+    const QImage scaled = frame.scaled(edge, edge, Qt::KeepAspectRatioByExpanding,
+                                       Qt::SmoothTransformation);
+    return scaled.copy(centreSquare(scaled.size(), edge)).convertToFormat(QImage::Format_RGB32);
+}
+
+} // namespace thumbnailprobe

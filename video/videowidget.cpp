@@ -1,0 +1,196 @@
+#include "video/videowidget.h"
+
+#include "video/framegeometry.h"
+#include "video/framereduction.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QIcon>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QToolButton>
+
+namespace {
+
+const char noVideoIconPath[] = ":/icons/no-video-icon.svg";
+
+const char openFileButtonStyle[] = R"(
+    QToolButton {
+        background-color: #111111;
+        color: white;
+        border-radius: 18px;
+        padding: 8px;
+        font-size: 14px;
+        min-width: 100px;
+    }
+    QToolButton:hover {
+        background-color: #151515;
+    }
+    /* 不画下拉箭头 */
+    QToolButton::menu-indicator {
+        image: url(none) !important;
+        width: 50px !important;
+        height: 0px !important;
+        border: none !important;
+        padding: 0 !important;
+        margin: 0 !important;
+    }
+    /* 右端不可见的下拉区域 */
+    QToolButton::menu-button {
+        border: none;
+        width: 25px;
+        background: transparent;
+    }
+    QToolButton::menu-arrow {
+        image: url(none);
+    }
+)";
+
+const char openMenuStyle[] = R"(
+    QMenu {
+        background-color: #000000;
+        color: white;
+        border: none;
+        padding: 0;
+        border-radius: 15px;
+        min-width: 100px;
+    }
+    QMenu::item {
+        padding: 5px 25px;
+        min-width: 70px;
+        border-radius: 18px;
+        margin: 2px;
+        border: none;
+        background-color: #111111;
+    }
+    QMenu::item:selected {
+        background-color: #111111;
+    }
+    QMenu::item:hover {
+        background-color: #151515;
+    }
+)";
+
+} // namespace
+
+VideoWidget::VideoWidget(QWidget *parent)
+    : QWidget(parent)
+{
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    setStyleSheet(QStringLiteral("\n    background-color: #000000;\n    "));
+    // Every paint covers every pixel, so Qt need not erase first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+
+    openFileButton = new QToolButton(this);
+    openFileButton->setText(tr("打开文件"));
+    openFileButton->setCursor(Qt::PointingHandCursor);
+    openFileButton->setPopupMode(QToolButton::MenuButtonPopup);
+    openFileButton->setStyleSheet(QString::fromUtf8(openFileButtonStyle));
+
+    openMenu = new QMenu(this);
+    openMenu->setWindowFlags(openMenu->windowFlags() | Qt::NoDropShadowWindowHint);
+    openMenu->setStyleSheet(QString::fromUtf8(openMenuStyle));
+    QAction *openFolderAction = openMenu->addAction(tr("打开文件夹"));
+
+    connect(openFileButton, &QToolButton::clicked, this, &VideoWidget::onOpenFileClicked);
+    connect(openFolderAction, &QAction::triggered, this, &VideoWidget::onOpenFolderClicked);
+
+    openFileButton->setMenu(openMenu);
+    openFileButton->hide();
+
+    // Let the new application style settle, then re-polish so the button's sheet
+    // takes effect before the first paint.
+    QCoreApplication::processEvents();
+    openFileButton->style()->unpolish(openFileButton);
+    openFileButton->style()->polish(openFileButton);
+}
+
+VideoWidget::~VideoWidget() = default;
+
+void VideoWidget::setFrame(const QImage &frame)
+{
+    frameImage = frame;
+    openFileButton->setVisible(frameImage.isNull());
+    if (frameImage.isNull())
+        placeOpenFileButton();
+    update();
+}
+
+QSize VideoWidget::sizeHint() const
+{
+    return frameImage.isNull() ? QSize(640, 480) : frameImage.size();
+}
+
+void VideoWidget::mousePressEvent(QMouseEvent *event)
+{
+    Q_UNUSED(event)
+    if (!frameImage.isNull())
+        emit clicked();
+}
+
+void VideoWidget::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    Q_UNUSED(event)
+    if (!frameImage.isNull())
+        emit doubleClicked();
+}
+
+void VideoWidget::paintEvent(QPaintEvent *event)
+{
+    Q_UNUSED(event)
+    QPainter painter(this);
+
+    if (frameImage.isNull()) {
+        painter.fillRect(rect(), QColor(0, 0, 0));
+        const int edge = framegeometry::placeholderIconEdge;
+        const QPixmap icon = QIcon(QString::fromLatin1(noVideoIconPath)).pixmap(QSize(edge, edge));
+        const QRect iconRect = framegeometry::centredRect(
+            QSize(edge, edge), framegeometry::placeholderIconCentre(size()));
+        painter.drawPixmap(iconRect, icon);
+        openFileButton->show();
+        placeOpenFileButton();
+        return;
+    }
+
+    // The painter scales while it draws, so no scaled copy of the frame is made;
+    // only a frame shrunk below half its size is first halved, to keep fine detail
+    // from shimmering (framereduction.h).
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    QRect target;
+    if (window()->isFullScreen()) {
+        target = framegeometry::coverRect(frameImage.size(), size());
+    } else {
+        target = framegeometry::letterboxRect(frameImage.size(), size());
+        painter.fillRect(rect(), Qt::black);
+    }
+    if (target.isValid())
+        painter.drawImage(target, framereduction::reducedFor(frameImage, target.size()));
+    openFileButton->hide();
+}
+
+void VideoWidget::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    placeOpenFileButton();
+}
+
+void VideoWidget::onOpenFileClicked()
+{
+    emit openFileRequested();
+}
+
+void VideoWidget::onOpenFolderClicked()
+{
+    emit openFolderRequested();
+}
+
+void VideoWidget::placeOpenFileButton()
+{
+    openFileButton->setGeometry(framegeometry::centredRect(
+        openFileButton->sizeHint(), framegeometry::placeholderButtonCentre(size())));
+}
