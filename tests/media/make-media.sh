@@ -89,6 +89,11 @@ ff -f lavfi -i testsrc2=size=96x64:rate=25:duration=1 "${x264[@]}" -f h264 fmt-a
 ff -f lavfi -i testsrc2=size=96x64:rate=25:duration=1 -c:v libx264 -preset veryfast -pix_fmt yuv444p -f h264 fmt-b.h264
 cat fmt-a.h264 fmt-b.h264 > fmtchange.h264
 rm -f fmt-a.h264 fmt-b.h264
+# The frame size grows in mid-stream (the reverse of sizechange.h264).
+ff -f lavfi -i testsrc2=size=98x66:rate=25:duration=1 "${x264[@]}" -f h264 grow-a.h264
+ff -f lavfi -i testsrc2=size=160x120:rate=25:duration=1 "${x264[@]}" -f h264 grow-b.h264
+cat grow-a.h264 grow-b.h264 > sizegrow.h264
+rm -f grow-a.h264 grow-b.h264
 # A transport stream cut after two packets: it opens, but holds no stream to find.
 ff -f lavfi -i testsrc2=size=64x48:rate=25:duration=1 "${x264[@]}" -f mpegts full.ts
 head -c 376 full.ts > nostreams.ts
