@@ -209,8 +209,12 @@ void ZeltoraWindow::handleFrame(const QImage &frame)
         updatePosition();
         // The decoder stops after a bounded number of packets without a picture; ask on
         // at once while that is plausible, otherwise on the next tick.
-        if (isPlaying && !mediaEnded && decoder->hasVideo() && nullAnswersInRow < kEagerNullAnswers)
-            pumpFrames();
+        if (!mediaEnded && decoder->hasVideo() && nullAnswersInRow < kEagerNullAnswers) {
+            if (isPlaying)
+                pumpFrames();
+            else if (showNextFrame && framesInFlight == 0)
+                requestFrame(); // a seek while paused still owes the user its picture
+        }
         return;
     }
     nullAnswersInRow = 0;

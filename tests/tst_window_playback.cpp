@@ -377,7 +377,8 @@ private slots:
         QTest::qWait(800);
         const qint64 played = wall.elapsed() - pausedFor;
         const qint64 media = a.lastShownPts() - start;
-        QVERIFY2(qAbs(media - played) < 200,
+        // Counting the pause as playing time would be off by 700 ms.
+        QVERIFY2(qAbs(media - played) < 300,
                  qPrintable(QStringLiteral("media %1 ms, played %2 ms").arg(media).arg(played)));
     }
 };
