@@ -280,10 +280,10 @@ void ZeltoraWindow::pumpFrames()
 void ZeltoraWindow::handleDecoderFinished()
 {
     mediaEnded = true;
-    if (!isPlaying) {
-        handlePlaybackFinished();
+    // Paused or stopped (a seek to the very end): a player does not start the next
+    // file by itself; play starts this one again from the beginning.
+    if (!isPlaying)
         return;
-    }
     // Let the last picture stay on screen for its own duration before moving on.
     const qint64 wait = lastShownPts >= 0
         ? qMax<qint64>(0, lastShownPts + pendingDuration - clock.position())
