@@ -234,7 +234,7 @@ QImage FFmpegDecoder::decodeNextFrame()
         // and there will be no more output frames". Neither is a failure.
         int ret = avcodec_receive_frame(videoCodecContext, frame);
         if (ret == 0) {
-            QImage image = ffmpeg::convertFrame(&swsContext, frame);
+            QImage image = ffmpeg::convertFrame(&swsContext, frame, &imagePool);
             if (!image.isNull())
                 noteFrameTiming(frame);
             av_frame_unref(frame);

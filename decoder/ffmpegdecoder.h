@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+#include "decoder/ffmpegsupport.h"
+
 struct AVCodecContext;
 struct AVFormatContext;
 struct AVFrame;
@@ -69,4 +71,5 @@ private:
     bool hasPosition = false;
     qint64 lastPosition = 0;      // ms, presentation time of the last delivered frame
     qint64 lastFrameDuration = 0; // ms
+    ffmpeg::ImagePool imagePool;  // memory of frame images, recycled once the images are gone
 };

@@ -181,27 +181,68 @@ bool convertFrameInto(SwsContext **converter, const AVFrame *frame, uint8_t *buf
     return true;
 }
 
-QImage convertFrame(SwsContext **converter, const AVFrame *frame)
+ImagePool::~ImagePool()
+{
+    // Frees the pool once the last buffer still held by an image comes back.
+    av_buffer_pool_uninit(&pool);
+}
+
+AVBufferRef *ImagePool::get(size_t size)
+{
+    if (size == 0 || size > size_t(std::numeric_limits<int>::max()))
+        return nullptr;
+    if (!pool || size != bufferSize) {
+        av_buffer_pool_uninit(&pool);
+        pool = av_buffer_pool_init(size, nullptr);
+        bufferSize = pool ? size : 0;
+        if (!pool)
+            return nullptr;
+    }
+    return av_buffer_pool_get(pool);
+}
+
+namespace {
+
+void releasePooledBuffer(void *info)
+{
+    auto *ref = static_cast<AVBufferRef *>(info);
+    av_buffer_unref(&ref);
+}
+
+} // namespace
+
+QImage convertFrame(SwsContext **converter, const AVFrame *frame, ImagePool *pool)
 {
     if (!frame || frame->width <= 0 || frame->height <= 0)
         return QImage();
     const ImageLayout layout = imageLayout(frame->width, frame->height);
     if (layout.size == 0)
         return QImage();
-    auto *buffer = static_cast<uint8_t *>(av_malloc(layout.size));
+
+    AVBufferRef *pooled = pool ? pool->get(layout.size) : nullptr;
+    auto *buffer = pooled ? pooled->data : static_cast<uint8_t *>(av_malloc(layout.size));
     if (!buffer) {
         qWarning() << "Could not allocate a frame image of" << frame->width << "x" << frame->height;
         return QImage();
     }
+    auto release = [&] {
+        if (pooled)
+            av_buffer_unref(&pooled);
+        else
+            av_free(buffer);
+    };
     if (!convertFrameInto(converter, frame, buffer)) {
-        av_free(buffer);
+        release();
         return QImage();
     }
-    QImage image(buffer, frame->width, frame->height, layout.stride, QImage::Format_RGB32,
+    QImage image = pooled
+        ? QImage(buffer, frame->width, frame->height, layout.stride, QImage::Format_RGB32,
+                 releasePooledBuffer, pooled)
+        : QImage(buffer, frame->width, frame->height, layout.stride, QImage::Format_RGB32,
                  freeImageBuffer, buffer);
     if (image.isNull()) {
         // QImage does not take the buffer when it refuses the geometry.
-        av_free(buffer);
+        release();
         return QImage();
     }
     return image;

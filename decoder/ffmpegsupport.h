@@ -10,6 +10,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/buffer.h>
 #include <libavutil/frame.h>
 #include <libswscale/swscale.h>
 }
@@ -25,12 +26,34 @@ QString errorText(int errnum);
 // Returns FFmpeg's result; on failure *ctx is null.
 int openLocalInput(AVFormatContext **ctx, const QString &path);
 
+// Recycles the memory of frame images of one size. A buffer goes back to the pool
+// only when the last QImage sharing it is gone, so an image already handed out is
+// never written again; what the pool saves is the page faults of fresh memory for
+// every frame, which at 1080p cost more than the conversion itself.
+class ImagePool
+{
+public:
+    ImagePool() = default;
+    ~ImagePool();
+    ImagePool(const ImagePool &) = delete;
+    ImagePool &operator=(const ImagePool &) = delete;
+
+    // A buffer of `size` bytes, or null. The pool starts anew when the size changes;
+    // buffers of the old size still out are freed when their images go.
+    AVBufferRef *get(size_t size);
+
+private:
+    AVBufferPool *pool = nullptr;
+    size_t bufferSize = 0;
+};
+
 // Converts a decoded frame into a fresh RGB32 image of the frame's own size.
 // *converter is created on first use and re-created whenever the frame's size or
 // pixel format differs from the one it was made for. The image's rows are padded
 // so that optimised converters writing past the last pixel stay inside the buffer.
-// Returns a null image when the frame cannot be converted.
-QImage convertFrame(SwsContext **converter, const AVFrame *frame);
+// With a pool, the image's memory comes from it. Returns a null image when the
+// frame cannot be converted.
+QImage convertFrame(SwsContext **converter, const AVFrame *frame, ImagePool *pool = nullptr);
 
 // The padded RGB32 buffer convertFrame allocates for a frame: bytes per row and
 // total bytes. Both are 0 for an impossible size.

@@ -215,6 +215,7 @@ private slots:
     void frameRates();
 
     void barsKeepTheirColours();
+    void deliveredFramesAreNeverReused();
     void oddSizesAreFullyWritten_data();
     void oddSizesAreFullyWritten();
     void streamChangesMidStream_data();
@@ -514,6 +515,34 @@ void TestDecoder::barsKeepTheirColours()
             }
         }
     }
+}
+
+// Frame memory is recycled, but only once an image is gone: every frame handed out
+// keeps its pixels while decoding goes on, and outlives the decoder.
+void TestDecoder::deliveredFramesAreNeverReused()
+{
+    QList<QImage> held;
+    QList<QImage> copies;
+    {
+        FFmpegDecoder decoder;
+        QVERIFY(decoder.open(mediaPath("clip.mp4")));
+        QObject scope;
+        QObject::connect(&decoder, &FFmpegDecoder::frameReady, &scope, [&](const QImage &image) {
+            if (image.isNull())
+                return;
+            held << image;
+            copies << image.copy();
+            if (held.size() % 3 == 0)
+                held.removeFirst(); // free some buffers as playback does, so the pool is used
+        });
+        for (int i = 0; i < 200; ++i)
+            decoder.decodeVideoFrame();
+        QVERIFY(copies.size() >= 50);
+    }
+    QVERIFY(!held.isEmpty());
+    const int offset = copies.size() - held.size();
+    for (int i = 0; i < held.size(); ++i)
+        QCOMPARE(held.at(i), copies.at(offset + i));
 }
 
 void TestDecoder::oddSizesAreFullyWritten_data()

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Measures how fast the player decodes, how much each stage of a frame costs, how
+# closely playback keeps real time and how much CPU it takes, beside ffmpeg and mpv
+# on the same clips. About 10 minutes on two cores.
+#
+# Usage: bench/run.sh [--media-only] [BUILD_DIR]
+#   BUILD_DIR        default: build/ of the project (configured if absent)
+#   --media-only     make the clips and stop
+# Environment:
+#   BENCH_MEDIA          clip cache, default BUILD_DIR/bench-media (made once, kept)
+#   BENCH_RUNS           runs per figure, default 3 (the median is reported)
+#   BENCH_PLAY_SECONDS   playback time per run, default 8
+#   BENCH_SECTIONS       any of throughput,stages,playback,startup; default all
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+media_only=0
+if [ "${1:-}" = "--media-only" ]; then media_only=1; shift; fi
+build=$(realpath -m "${1:-$root/build}")
+media=${BENCH_MEDIA:-$build/bench-media}
+
+for tool in ffmpeg mpv; do
+  command -v "$tool" >/dev/null || { echo "bench: $tool is missing (scripts/install-deps.sh installs it)" >&2; exit 1; }
+done
+
+# --- clips -------------------------------------------------------------------------
+# A moving test pattern with light temporal noise (so the encoder cannot skip whole
+# areas as it would on a clean synthetic picture), bit rates capped near what a
+# streaming service sends, two-second key-frame distance, and an audio track, so
+# the demuxer has packets to step over as in a real file.
+make_clips() {
+  local stamp="$media/.complete-$(sed -n '/^make_clips()/,/^}/p' "$0" | sha1sum | cut -c1-12)"
+  [ -f "$stamp" ] && return 0
+  mkdir -p "$media"
+  local ff=(ffmpeg -nostdin -hide_banner -loglevel error -y)
+  local noise="noise=alls=6:allf=t"
+  # name size rate seconds codec-args...
+  clip() {
+    local name=$1 size=$2 rate=$3 seconds=$4; shift 4
+    echo "bench: making $name" >&2
+    "${ff[@]}" -f lavfi -i "testsrc2=size=$size:rate=$rate:duration=$seconds" \
+               -f lavfi -i "sine=frequency=440:duration=$seconds" \
+               -vf "$noise" -g $((2 * ${rate%%/*})) "$@" -shortest "$media/$name.tmp.${name##*.}"
+    mv "$media/$name.tmp.${name##*.}" "$media/$name"
+  }
+  local h264=(-c:v libx264 -preset veryfast -crf 23 -pix_fmt yuv420p -c:a aac -b:a 128k)
+  clip 720p25.mp4        1280x720  25 10 "${h264[@]}" -maxrate 4M  -bufsize 8M
+  clip 1080p30.mp4       1920x1080 30 10 "${h264[@]}" -maxrate 8M  -bufsize 16M
+  clip 1080p60.mp4       1920x1080 60 10 "${h264[@]}" -maxrate 12M -bufsize 24M
+  clip 2160p30.mp4       3840x2160 30 6  "${h264[@]}" -maxrate 25M -bufsize 50M
+  clip 1080p30-hevc.mp4  1920x1080 30 6  -c:v libx265 -preset ultrafast -crf 26 -pix_fmt yuv420p \
+       -x265-params log-level=error -tag:v hvc1 -maxrate 6M -bufsize 12M -c:a aac -b:a 128k
+  clip 1080p30-vp9.webm  1920x1080 30 6  -c:v libvpx-vp9 -deadline realtime -cpu-used 8 -row-mt 1 \
+       -b:v 6M -pix_fmt yuv420p -c:a libopus -b:a 96k
+  rm -f "$media"/.complete-*
+  touch "$stamp"
+}
+make_clips
+[ "$media_only" = 1 ] && exit 0
+
+# --- build -------------------------------------------------------------------------
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+if ! grep -q '^ZELTORA_BUILD_BENCH:BOOL=ON' "$build/CMakeCache.txt"; then
+  cmake -S "$root" -B "$build" -DZELTORA_BUILD_BENCH=ON >/dev/null
+fi
+if grep -q '^ZELTORA_SANITIZE:BOOL=ON' "$build/CMakeCache.txt"; then
+  echo "bench: warning: $build is a sanitizer build; its figures say little" >&2
+fi
+cmake --build "$build" -j "$(nproc)" --target bench_player bench_report
+
+# --- measure -----------------------------------------------------------------------
+exec "$build/bench/bench_report" --media "$media" --player "$build/bench/bench_player" \
+     --runs "${BENCH_RUNS:-3}" --play-seconds "${BENCH_PLAY_SECONDS:-8}" \
+     --sections "${BENCH_SECTIONS:-throughput,stages,playback,startup}" \
+     --build-type "$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt")"
