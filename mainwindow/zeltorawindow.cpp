@@ -101,6 +101,8 @@ void ZeltoraWindow::setupWidgets()
 
     ui->playlistView->setModel(playlistModel);
     ui->playlistView->setUniformItemSizes(true);
+    // Thumbnails are 40x40; the audio icon is drawn at the same size so names line up.
+    ui->playlistView->setIconSize(QSize(40, 40));
     ui->playlistView->setContextMenuPolicy(Qt::CustomContextMenu);
 
     frameTimer->setInterval(33);
