@@ -41,6 +41,32 @@ QString canonicalPath(const QString &path)
     return path.isEmpty() ? QString() : QFileInfo(path).canonicalFilePath();
 }
 
+// The loaded file, as playlist entries are compared with it: by canonical path, or,
+// when the file has vanished since it was opened, by absolute path (the entry it
+// was loaded from still names it). Nothing loaded matches nothing, and neither does
+// an empty path, so a vanished entry is never taken for "nothing open".
+struct LoadedFile {
+    QString canonical;
+    QString absolute;
+
+    explicit LoadedFile(const FFmpegDecoder *decoder)
+    {
+        const QString file = decoder->isOpen() ? decoder->currentFile() : QString();
+        if (file.isEmpty())
+            return;
+        canonical = canonicalPath(file);
+        if (canonical.isEmpty())
+            absolute = QFileInfo(file).absoluteFilePath();
+    }
+
+    bool matches(const QString &entry) const
+    {
+        if (!canonical.isEmpty())
+            return canonicalPath(entry) == canonical;
+        return !absolute.isEmpty() && !entry.isEmpty() && QFileInfo(entry).absoluteFilePath() == absolute;
+    }
+};
+
 } // namespace
 
 QStringList ZeltoraWindow::askOpenFileNames()
@@ -114,14 +140,10 @@ void ZeltoraWindow::dropEvent(QDropEvent *event)
 
 int ZeltoraWindow::currentRow() const
 {
-    const QString current = decoder->isOpen() ? canonicalPath(decoder->currentFile()) : QString();
-    // Nothing loaded, or the loaded file is gone: no entry is current, not even a
-    // vanished one whose canonical path is just as empty.
-    if (current.isEmpty())
-        return -1;
+    const LoadedFile loaded(decoder);
     const int rows = playlistModel->count();
     for (int row = 0; row < rows; ++row) {
-        if (canonicalPath(playlistModel->filePath(row)) == current)
+        if (loaded.matches(playlistModel->filePath(row)))
             return row;
     }
     return -1;
@@ -171,8 +193,7 @@ void ZeltoraWindow::removeFromPlaylist(int row)
     if (row < 0 || row >= playlistModel->count())
         return;
     // Any copy of the loaded file counts, not only the first one.
-    const QString current = decoder->isOpen() ? canonicalPath(decoder->currentFile()) : QString();
-    if (!current.isEmpty() && current == canonicalPath(playlistModel->filePath(row)))
+    if (LoadedFile(decoder).matches(playlistModel->filePath(row)))
         stop();
     playlistModel->removeFile(row);
 }

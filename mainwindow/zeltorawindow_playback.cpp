@@ -55,6 +55,8 @@ void ZeltoraWindow::loadMedia(const QString &path)
     pendingFrame = QImage();
     mediaEnded = false;
     nullAnswersInRow = 0;
+    clock.pause();
+    clock.setPosition(0);
 
     if (decoder->open(path)) {
         updateDuration(decoder->duration());
@@ -167,6 +169,15 @@ void ZeltoraWindow::updateVideoFrame()
 {
     if (!decoder || !decoder->isOpen())
         return;
+    // Media without a picture (audio only, or a video stream that never decodes)
+    // never reaches an end of frames; it ends when its duration has played, so a
+    // playlist plays on past it.
+    const bool noPicture = lastShownPts < 0
+        && (!decoder->hasVideo() || nullAnswersInRow >= kEagerNullAnswers);
+    if (isPlaying && noPicture && !mediaEnded && mediaDuration > 0 && clock.position() >= mediaDuration) {
+        handleDecoderFinished();
+        return;
+    }
     pumpFrames();
 }
 
@@ -335,6 +346,7 @@ void ZeltoraWindow::seek(int position)
     showNextFrame = true;
     resyncClock = true;
     seekTarget = target;
+    clock.setPosition(target);
     QMetaObject::invokeMethod(decoder, "seek", Qt::QueuedConnection, Q_ARG(qint64, target));
     requestFrame();
 

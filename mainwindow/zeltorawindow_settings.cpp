@@ -36,6 +36,9 @@ void ZeltoraWindow::saveSettings()
         settingsSaveTimer->stop();
 
     QSettings settings(kOrganisation, kApplication);
+    // The window is the store's only writer: starting from empty drops whatever a
+    // damaged file was read as, instead of writing it back at every save.
+    settings.clear();
 
     settings.beginGroup(kWindowGroup);
     settings.setValue(QStringLiteral("geometry"), saveGeometry());

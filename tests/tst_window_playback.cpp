@@ -292,6 +292,23 @@ private slots:
         QCOMPARE(a.ui()->currentTimeLabel->text(), QStringLiteral("00:00:00"));
     }
 
+    // Without a picture there is no end of frames: the file ends after its duration
+    // and the playlist moves on instead of standing still on it forever.
+    void audioOnlyEntryEndsAfterItsDuration()
+    {
+        ZeltoraWindow w;
+        ZeltoraWindowTestAccess a(w);
+        w.show();
+        a.model()->addFile(mediaPath("audio.mp3"));
+        a.model()->addFile(mediaPath("clip.mp4"));
+        w.play();
+        QCOMPARE(w.windowTitle(), QStringLiteral("audio.mp3 - Zeltora"));
+        QTest::qWait(1000);
+        QCOMPARE(w.windowTitle(), QStringLiteral("audio.mp3 - Zeltora")); // 2 s long
+        QTRY_COMPARE_WITH_TIMEOUT(w.windowTitle(), QStringLiteral("clip.mp4 - Zeltora"), 4000);
+        QVERIFY(a.isPlaying());
+    }
+
     void audioFirstFilePlaysItsVideo()
     {
         ZeltoraWindow w;

@@ -3,7 +3,7 @@
 # Usage: make-media.sh OUTDIR. Runs once per build tree; a stamp marks a complete set.
 set -euo pipefail
 
-out=${1:?usage: make-media.sh OUTDIR}
+out=$(realpath -m "${1:?usage: make-media.sh OUTDIR}")
 stamp="$out/.complete-$(sha1sum "$0" | cut -c1-12)"
 [ -f "$stamp" ] && exit 0
 mkdir -p "$out"
