@@ -34,8 +34,8 @@ ff -f lavfi -i sine=frequency=440:duration=3 -itsoffset 1 -f lavfi -i testsrc2=s
    -map 0:a -map 1:v "${x264[@]}" -c:a aac audio-first.mkv
 
 # Pacing clips: common frame rates and a variable frame rate.
-for spec in "25:fps25" "60:fps60" "30:fps30" "24000/1001:fps23976" "30000/1001:fps2997" "50:fps50"; do
-  rate=${spec%%:*}; name=${spec##*:}
+for clip in "25:fps25" "60:fps60" "30:fps30" "24000/1001:fps23976" "30000/1001:fps2997" "50:fps50"; do
+  rate=${clip%%:*}; name=${clip##*:}
   ff -f lavfi -i "testsrc2=size=160x120:rate=$rate:duration=4" "${x264[@]}" "$name.mp4"
 done
 # Variable frame rate: 1 s at 25 fps, then 1 s at 50 fps, then 1 s at 10 fps.
