@@ -353,8 +353,9 @@ void stagesSection(const Options &options)
 {
     section(QStringLiteral("2. Cost per frame by stage, ms (median over frames, then over %1 runs)\n"
                            "   decode: demux + decode alone, wall and CPU (all decoder threads) per frame\n"
-                           "   convert: ffmpeg::convertFrame (a fresh image each frame, as the decoder does) with the\n"
-                           "            last three images kept alive, as playback keeps pending, current and shown;\n"
+                           "   convert: ffmpeg::convertFrame (a fresh image each frame from the decoder's pool of\n"
+                           "            recycled buffers) with the last three images kept alive, as playback keeps\n"
+                           "            pending, current and shown; no pool: the same with fresh memory every frame;\n"
                            "            freed at once: each image dropped before the next conversion;\n"
                            "            into one buffer: convertFrameInto one reused buffer (no allocation at all)\n"
                            "   paint: VideoWidget 780x440 rendered into an image (QWidget::render)\n"
@@ -383,6 +384,7 @@ void stagesSection(const Options &options)
                             num(s.median(QStringLiteral("decode_ms")), 2),
                             num(s.median(QStringLiteral("decode_cpu_ms")), 2),
                             num(s.median(QStringLiteral("convert_ms")), 2),
+                            num(s.median(QStringLiteral("convert_nopool_ms")), 2),
                             num(s.median(QStringLiteral("convert_freed_ms")), 2),
                             num(s.median(QStringLiteral("convert_into_ms")), 2),
                             num(s.median(QStringLiteral("paint_ms")), 2),
@@ -394,7 +396,8 @@ void stagesSection(const Options &options)
                                  num(s.median(QStringLiteral("qt_scale_ms")), 2)};
     }
     printTable({QStringLiteral("clip"), QStringLiteral("frame"), QStringLiteral("decode"),
-                QStringLiteral("decode CPU"), QStringLiteral("convert"), QStringLiteral("freed at once"),
+                QStringLiteral("decode CPU"), QStringLiteral("convert"), QStringLiteral("no pool"),
+                QStringLiteral("freed at once"),
                 QStringLiteral("into one buffer"),
                 QStringLiteral("paint 780x440"), QStringLiteral("window ") + windowSize,
                 QStringLiteral("sum (decode+convert+window)")},
