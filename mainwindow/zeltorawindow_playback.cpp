@@ -97,6 +97,7 @@ void ZeltoraWindow::play()
         lastDecodedPts = -1;
         mediaEnded = false;
         resyncClock = true;
+        clock.setPosition(0); // media without a picture have only the clock to go by
         QMetaObject::invokeMethod(decoder, "seek", Qt::QueuedConnection, Q_ARG(qint64, 0));
     }
 

@@ -307,6 +307,15 @@ private slots:
         QCOMPARE(w.windowTitle(), QStringLiteral("audio.mp3 - Zeltora")); // 2 s long
         QTRY_COMPARE_WITH_TIMEOUT(w.windowTitle(), QStringLiteral("clip.mp4 - Zeltora"), 4000);
         QVERIFY(a.isPlaying());
+
+        // Alone in the list it stops at its end, and play starts it again from the top.
+        a.model()->removeFile(1);
+        w.loadMedia(mediaPath("audio.mp3"));
+        w.play();
+        QTRY_VERIFY_WITH_TIMEOUT(!a.isPlaying(), 4000);
+        w.play();
+        QTest::qWait(500);
+        QVERIFY(a.isPlaying());
     }
 
     void audioFirstFilePlaysItsVideo()
