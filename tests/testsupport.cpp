@@ -1,5 +1,7 @@
 #include "testsupport.h"
 
+#include "playlist/playlistmodel.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
@@ -18,6 +20,14 @@ QString scratchPath(const QString &name)
     QDir dir(QStringLiteral(ZELTORA_BINARY_DIR "/test-scratch/") + QCoreApplication::applicationName());
     dir.mkpath(QStringLiteral("."));
     return dir.filePath(name);
+}
+
+QStringList playlistEntries(const PlaylistModel &model)
+{
+    QStringList entries;
+    for (int row = 0; row < model.count(); ++row)
+        entries.append(model.filePath(row));
+    return entries;
 }
 
 MessageBoxCloser::MessageBoxCloser(QObject *parent)

@@ -3,7 +3,9 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
+class PlaylistModel;
 class QTimer;
 
 namespace testsupport {
@@ -13,6 +15,9 @@ QString mediaPath(const QString &name);
 
 // Absolute path inside the test's own scratch folder under the build tree.
 QString scratchPath(const QString &name);
+
+// Every entry of a playlist, in order.
+QStringList playlistEntries(const PlaylistModel &model);
 
 // Closes every modal message box as soon as it appears and remembers what it said,
 // so that a test neither hangs on a box nor misses one.

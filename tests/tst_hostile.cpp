@@ -56,13 +56,7 @@ public:
         QDropEvent event(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         w.dropEvent(&event);
     }
-    QStringList files() const
-    {
-        QStringList list;
-        for (int row = 0; row < w.playlistModel->count(); ++row)
-            list.append(w.playlistModel->filePath(row));
-        return list;
-    }
+    QStringList files() const { return testsupport::playlistEntries(*w.playlistModel); }
 
 private:
     ZeltoraWindow &w;

@@ -24,13 +24,7 @@ public:
     static PlaylistModel *playlist(ZeltoraWindow &w) { return w.playlistModel; }
     static QSlider *volume(ZeltoraWindow &w) { return w.volumeSlider; }
 
-    static QStringList files(ZeltoraWindow &w)
-    {
-        QStringList list;
-        for (int row = 0; row < w.playlistModel->count(); ++row)
-            list.append(w.playlistModel->filePath(row));
-        return list;
-    }
+    static QStringList files(ZeltoraWindow &w) { return testsupport::playlistEntries(*w.playlistModel); }
 };
 using Access = ZeltoraWindowTestAccess;
 

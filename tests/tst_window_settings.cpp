@@ -30,13 +30,7 @@ public:
     static void reset(ZeltoraWindow &w) { w.resetApplication(); }
     static void toggleFullscreen(ZeltoraWindow &w) { w.toggleFullscreen(); }
 
-    static QStringList files(ZeltoraWindow &w)
-    {
-        QStringList list;
-        for (int row = 0; row < w.playlistModel->count(); ++row)
-            list.append(w.playlistModel->filePath(row));
-        return list;
-    }
+    static QStringList files(ZeltoraWindow &w) { return testsupport::playlistEntries(*w.playlistModel); }
 };
 using Access = ZeltoraWindowTestAccess;
 
