@@ -89,6 +89,8 @@ private:
     void handleVideoClicked();
     void recreateAudioOutput();
     void pumpFrames();
+    // Queues a decoder seek and forgets every frame decoded or asked for before it.
+    void postSeek(qint64 target);
     void scheduleNextTick(qint64 waitMs);
     void handleDecoderFinished();
     qint64 frameDurationEstimate(qint64 pts) const;

@@ -89,17 +89,9 @@ void ZeltoraWindow::play()
         }
     }
 
-    if (mediaEnded) {
-        // Played to the end and stopped there: play again from the start.
-        ++playbackGeneration;
-        staleAnswers += framesInFlight;
-        pendingFrame = QImage();
-        lastDecodedPts = -1;
-        mediaEnded = false;
-        resyncClock = true;
-        clock.setPosition(0); // media without a picture have only the clock to go by
-        QMetaObject::invokeMethod(decoder, "seek", Qt::QueuedConnection, Q_ARG(qint64, 0));
-    }
+    // Played to the end and stopped there: play again from the start.
+    if (mediaEnded)
+        postSeek(0);
 
     frameTimer->start(kIdleTickMs);
     isPlaying = true;
@@ -338,21 +330,26 @@ void ZeltoraWindow::seek(int position)
     if (resume)
         pause();
 
+    postSeek(target);
+    showNextFrame = true;
+    requestFrame();
+
+    if (resume)
+        play();
+}
+
+void ZeltoraWindow::postSeek(qint64 target)
+{
     ++playbackGeneration;
     staleAnswers += framesInFlight;
     pendingFrame = QImage();
     lastDecodedPts = -1;
     mediaEnded = false;
     nullAnswersInRow = 0;
-    showNextFrame = true;
     resyncClock = true;
     seekTarget = target;
-    clock.setPosition(target);
+    clock.setPosition(target); // media without a picture have only the clock to go by
     QMetaObject::invokeMethod(decoder, "seek", Qt::QueuedConnection, Q_ARG(qint64, target));
-    requestFrame();
-
-    if (resume)
-        play();
 }
 
 void ZeltoraWindow::handleSliderReleased()
