@@ -10,7 +10,13 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-svg-dev qt6-l10n-tools
   libqt6svg6 qt6-image-formats-plugins qt6-qpa-plugins libgl-dev libxkbcommon-dev
   # FFmpeg libraries and the command-line tools that make the test media
-  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev ffmpeg
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev ffmpeg
+  # subtitles: libass renders ASS/SSA with its styling and embedded fonts
+  libass-dev
+  # a private sound server with a null sink and its recorder, for the end-to-end sound test
+  pulseaudio pulseaudio-utils
+  # a private session bus for the desktop-integration tests
+  dbus dbus-x11 libglib2.0-bin
   # fonts: the interface is Chinese
   fonts-noto-cjk fontconfig
   # headless running, screenshots of a real window
