@@ -12,6 +12,7 @@
 
 #include "app/loadstylesheet.h"
 #include "decoder/ffmpegdecoder.h"
+#include "playback/playbackcontroller.h"
 #include "decoder/ffmpegsupport.h"
 #include "mainwindow/zeltorawindow.h"
 #include "playlist/playlistmodel.h"
@@ -45,10 +46,10 @@ public:
     explicit ZeltoraWindowTestAccess(ZeltoraWindow &w) : w(w) {}
 
     VideoWidget *videoWidget() const { return w.videoWidget; }
-    FFmpegDecoder *decoder() const { return w.decoder; }
-    quint64 framesShown() const { return w.framesShown; }
-    quint64 framesDropped() const { return w.framesDropped; }
-    qint64 lastShownPts() const { return w.lastShownPts; }
+    PlaybackController *player() const { return w.player; }
+    quint64 framesShown() const { return w.player->framesShown(); }
+    quint64 framesDropped() const { return w.player->framesDropped(); }
+    qint64 lastShownPts() const { return w.player->lastShownPts(); }
 
 private:
     ZeltoraWindow &w;
@@ -455,14 +456,14 @@ int runPlay(int argc, char **argv, const QString &clip, double seconds)
 
     FrameRecorder recorder(access);
     access.videoWidget()->installEventFilter(&recorder);
-    app.watch(access.decoder(), QEvent::MetaCall, 0);
+    app.watch(access.player(), QEvent::MetaCall, 0);
     app.watch(access.videoWidget(), QEvent::Paint, 1);
     app.watch(&window, QEvent::UpdateRequest, 2);
 
     window.loadMedia(clip);
-    if (!access.decoder()->isOpen())
+    if (!access.player()->isOpen())
         return fail("cannot open", clip);
-    const double fps = access.decoder()->frameRate();
+    const double fps = access.player()->frameRate();
 
     const quint64 droppedBefore = access.framesDropped();
     const quint64 shownBefore = access.framesShown();
@@ -637,7 +638,7 @@ int runOpen(int argc, char **argv, const QString &clip)
     }
     line.add(QStringLiteral("probe_ms"), bench::median(decodeTimes), 2)
         .add(QStringLiteral("crop_ms"), bench::median(cropTimes), 2);
-    if (!measure(5, [&] { window.loadMedia(clip); return access.decoder()->isOpen(); }, first, again))
+    if (!measure(5, [&] { window.loadMedia(clip); return access.player()->isOpen(); }, first, again))
         return fail("cannot load", clip);
     line.add(QStringLiteral("load_first_ms"), first, 2).add(QStringLiteral("load_ms"), again, 2);
     line.print();

@@ -8,7 +8,7 @@
 // Without files it plays the generated test media of its build tree (BUILD/test-media,
 // made by `ctest -R media_setup`). Exits non-zero when memory grew after the first minute.
 
-#include "decoder/ffmpegdecoder.h"
+#include "playback/playbackcontroller.h"
 #include "mainwindow/zeltorawindow.h"
 #include "playlist/playlistmodel.h"
 
@@ -34,9 +34,9 @@ public:
     explicit ZeltoraWindowTestAccess(ZeltoraWindow &w) : w(w) {}
 
     PlaylistModel *model() const { return w.playlistModel; }
-    FFmpegDecoder *decoder() const { return w.decoder; }
-    quint64 framesShown() const { return w.framesShown; }
-    quint64 framesDropped() const { return w.framesDropped; }
+    PlaybackController *player() const { return w.player; }
+    quint64 framesShown() const { return w.player->framesShown(); }
+    quint64 framesDropped() const { return w.player->framesDropped(); }
     qint64 mediaDuration() const { return w.mediaDuration; }
     bool isPlaying() const { return w.isPlaying; }
     void play() { w.play(); }
@@ -193,7 +193,7 @@ int main(int argc, char **argv)
     auto report = [&] {
         std::printf("  %5s  %7.1f  %7.1f  %7llu  %7llu  %5d  %5d  %5d  %8d  %s%s\n", qPrintable(clock(elapsed.elapsed())),
                     residentMb(), heapInUseMb(), access.framesShown(), access.framesDropped(), loads, seeks, errorBoxes, warnings,
-                    qPrintable(QFileInfo(access.decoder()->currentFile()).fileName()),
+                    qPrintable(QFileInfo(access.player()->currentFile()).fileName()),
                     access.isPlaying() ? "" : " (stopped)");
         std::fflush(stdout);
     };
@@ -215,7 +215,7 @@ int main(int argc, char **argv)
         PlaylistModel *model = access.model();
         const int row = int(rng.bounded(model->count()));
         const QString path = model->filePath(row);
-        if (path == access.decoder()->currentFile())
+        if (path == access.player()->currentFile())
             return;
         model->removeFile(row);
         model->addFile(path);

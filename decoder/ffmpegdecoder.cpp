@@ -82,29 +82,10 @@ bool FFmpegDecoder::openStream(int mediaType, int &streamIndex, AVCodecContext *
         return false;
 
     const AVStream *stream = formatContext->streams[streamIndex];
-    const AVCodec *codec = avcodec_find_decoder(stream->codecpar->codec_id);
-    if (!codec) {
-        qWarning() << "No decoder for" << avcodec_get_name(stream->codecpar->codec_id)
-                   << "in stream" << streamIndex;
-        return false;
-    }
-
-    codecContext = avcodec_alloc_context3(codec);
+    QString error;
+    codecContext = ffmpeg::openDecoder(stream->codecpar, stream->time_base, 0, &error).release();
     if (!codecContext) {
-        qWarning() << "Could not allocate a decoder for stream" << streamIndex;
-        return false;
-    }
-
-    int ret = avcodec_parameters_to_context(codecContext, stream->codecpar);
-    if (ret >= 0) {
-        codecContext->pkt_timebase = stream->time_base;
-        codecContext->thread_count = 0; // as many as the machine has
-        ret = avcodec_open2(codecContext, codec, nullptr);
-    }
-    if (ret < 0) {
-        qWarning() << "Could not open the" << codec->name << "decoder for stream" << streamIndex
-                   << ":" << ffmpeg::errorText(ret);
-        avcodec_free_context(&codecContext);
+        qWarning() << "Could not decode stream" << streamIndex << ":" << error;
         return false;
     }
     return true;

@@ -96,9 +96,17 @@ QString errorText(int errnum)
     return QString::fromUtf8(buffer);
 }
 
-int openLocalInput(AVFormatContext **ctx, const QString &path)
+int openLocalInput(AVFormatContext **ctx, const QString &path, const AVIOInterruptCB *interrupt)
 {
     *ctx = nullptr;
+    if (interrupt) {
+        // The callback must be in place before the open: avformat_open_input itself
+        // reads, and reading a file on a stalled disk is what it has to end.
+        *ctx = avformat_alloc_context();
+        if (!*ctx)
+            return AVERROR(ENOMEM);
+        (*ctx)->interrupt_callback = *interrupt;
+    }
     AVDictionary *options = nullptr;
     // The whitelist travels into every nested open (playlists, segments,
     // references), so a media file cannot pull anything but local files.
@@ -111,11 +119,39 @@ int openLocalInput(AVFormatContext **ctx, const QString &path)
     // the path itself: the file protocol strips the prefix and opens the rest
     // verbatim, colons and all.
     const QByteArray url = QByteArrayLiteral("file:") + path.toUtf8();
+    // On failure avformat_open_input frees a context the caller allocated and nulls it.
     ret = avformat_open_input(ctx, url.constData(), nullptr, &options);
     av_dict_free(&options);
     if (ret < 0)
         *ctx = nullptr;
     return ret;
+}
+
+CodecContextPtr openDecoder(const AVCodecParameters *parameters, AVRational timeBase, int threadCount,
+                            QString *error)
+{
+    auto fail = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return CodecContextPtr();
+    };
+    if (!parameters)
+        return fail(QStringLiteral("no stream parameters"));
+    const AVCodec *codec = avcodec_find_decoder(parameters->codec_id);
+    if (!codec)
+        return fail(QStringLiteral("no decoder for %1").arg(QString::fromUtf8(avcodec_get_name(parameters->codec_id))));
+    CodecContextPtr context(avcodec_alloc_context3(codec));
+    if (!context)
+        return fail(QStringLiteral("out of memory"));
+    int ret = avcodec_parameters_to_context(context.get(), parameters);
+    if (ret < 0)
+        return fail(errorText(ret));
+    context->pkt_timebase = timeBase;
+    context->thread_count = threadCount;
+    ret = avcodec_open2(context.get(), codec, nullptr);
+    if (ret < 0)
+        return fail(QStringLiteral("the %1 decoder: %2").arg(QString::fromUtf8(codec->name), errorText(ret)));
+    return context;
 }
 
 ImageLayout imageLayout(int width, int height)
@@ -135,28 +171,35 @@ ImageLayout imageLayout(int width, int height)
     return layout;
 }
 
-bool convertFrameInto(SwsContext **converter, const AVFrame *frame, uint8_t *buffer)
+// Scales and converts into `buffer`, laid out as imageLayout(target) says.
+static bool convertInto(SwsContext **converter, const AVFrame *frame, QSize target, uint8_t *buffer)
 {
-    if (!frame || !buffer || frame->width <= 0 || frame->height <= 0 || frame->format < 0)
+    if (!frame || !buffer || frame->width <= 0 || frame->height <= 0 || frame->format < 0 || target.isEmpty())
         return false;
     const auto format = static_cast<AVPixelFormat>(frame->format);
     const AVPixFmtDescriptor *desc = av_pix_fmt_desc_get(format);
     if (!desc || (desc->flags & AV_PIX_FMT_FLAG_HWACCEL))
         return false;
-    const ImageLayout layout = imageLayout(frame->width, frame->height);
+    const ImageLayout layout = imageLayout(target.width(), target.height());
     if (layout.size == 0)
         return false;
 
-    // Same source geometry and format: the cached context comes back unchanged;
-    // otherwise the old one is freed and a fresh one made.
+    // Bilinear samples only a few source pixels for each one it writes, which at
+    // more than a halving skips whole rows and columns; the area filter averages
+    // them all.
+    const bool largeReduction = target.width() * 2 < frame->width || target.height() * 2 < frame->height;
+    const int flags = largeReduction ? SWS_AREA : SWS_BILINEAR;
+    // Same source geometry, format and target: the cached context comes back
+    // unchanged; otherwise the old one is freed and a fresh one made.
     SwsContext *context = sws_getCachedContext(*converter,
                                                frame->width, frame->height, format,
-                                               frame->width, frame->height, AV_PIX_FMT_BGRA,
-                                               SWS_BILINEAR, nullptr, nullptr, nullptr);
+                                               target.width(), target.height(), AV_PIX_FMT_BGRA,
+                                               flags, nullptr, nullptr, nullptr);
     *converter = context;
     if (!context) {
         qWarning() << "Could not create a frame converter for"
-                   << frame->width << "x" << frame->height << av_get_pix_fmt_name(format);
+                   << frame->width << "x" << frame->height << av_get_pix_fmt_name(format)
+                   << "to" << target;
         return false;
     }
     applyColorDetails(context, frame, desc);
@@ -164,7 +207,7 @@ bool convertFrameInto(SwsContext **converter, const AVFrame *frame, uint8_t *buf
     uint8_t *const dst[4] = {buffer, nullptr, nullptr, nullptr};
     const int dstStride[4] = {layout.stride, 0, 0, 0};
     const int rows = sws_scale(context, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
-    if (rows != frame->height) {
+    if (rows != target.height()) {
         qWarning() << "Frame conversion failed:" << (rows < 0 ? errorText(rows) : QStringLiteral("short output"));
         return false;
     }
@@ -172,13 +215,18 @@ bool convertFrameInto(SwsContext **converter, const AVFrame *frame, uint8_t *buf
     // RGB32 promises an opaque picture; sources with transparency would leave
     // their own alpha behind.
     if (desc->flags & (AV_PIX_FMT_FLAG_ALPHA | AV_PIX_FMT_FLAG_PAL)) {
-        for (int y = 0; y < frame->height; ++y) {
+        for (int y = 0; y < target.height(); ++y) {
             uint8_t *row = buffer + qint64(y) * layout.stride;
-            for (int x = 0; x < frame->width; ++x)
+            for (int x = 0; x < target.width(); ++x)
                 row[x * 4 + 3] = 0xff;
         }
     }
     return true;
+}
+
+bool convertFrameInto(SwsContext **converter, const AVFrame *frame, uint8_t *buffer)
+{
+    return frame && convertInto(converter, frame, QSize(frame->width, frame->height), buffer);
 }
 
 ImagePool::~ImagePool()
@@ -213,9 +261,16 @@ void releasePooledBuffer(void *info)
 
 QImage convertFrame(SwsContext **converter, const AVFrame *frame, ImagePool *pool)
 {
-    if (!frame || frame->width <= 0 || frame->height <= 0)
+    if (!frame)
         return QImage();
-    const ImageLayout layout = imageLayout(frame->width, frame->height);
+    return convertFrameScaled(converter, frame, QSize(frame->width, frame->height), pool);
+}
+
+QImage convertFrameScaled(SwsContext **converter, const AVFrame *frame, QSize target, ImagePool *pool)
+{
+    if (!frame || frame->width <= 0 || frame->height <= 0 || target.isEmpty())
+        return QImage();
+    const ImageLayout layout = imageLayout(target.width(), target.height());
     if (layout.size == 0)
         return QImage();
 
@@ -231,14 +286,14 @@ QImage convertFrame(SwsContext **converter, const AVFrame *frame, ImagePool *poo
         else
             av_free(buffer);
     };
-    if (!convertFrameInto(converter, frame, buffer)) {
+    if (!convertInto(converter, frame, target, buffer)) {
         release();
         return QImage();
     }
     QImage image = pooled
-        ? QImage(buffer, frame->width, frame->height, layout.stride, QImage::Format_RGB32,
+        ? QImage(buffer, target.width(), target.height(), layout.stride, QImage::Format_RGB32,
                  releasePooledBuffer, pooled)
-        : QImage(buffer, frame->width, frame->height, layout.stride, QImage::Format_RGB32,
+        : QImage(buffer, target.width(), target.height(), layout.stride, QImage::Format_RGB32,
                  freeImageBuffer, buffer);
     if (image.isNull()) {
         // QImage does not take the buffer when it refuses the geometry.

@@ -12,6 +12,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/buffer.h>
 #include <libavutil/frame.h>
+#include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
@@ -23,8 +24,27 @@ QString errorText(int errnum);
 // avformat_open_input restricted to the local file protocol: no path, argument or
 // playlist inside a media file can make us read network or other-protocol resources.
 // A path such as "concat:a.mp4" is opened as the local file of that name.
-// Returns FFmpeg's result; on failure *ctx is null.
-int openLocalInput(AVFormatContext **ctx, const QString &path);
+// With an interrupt callback, a blocking open or any later read on the context ends
+// as soon as the callback returns non-zero. Returns FFmpeg's result; on failure *ctx
+// is null.
+int openLocalInput(AVFormatContext **ctx, const QString &path, const AVIOInterruptCB *interrupt = nullptr);
+
+// Deleters for call-scoped FFmpeg objects.
+struct FormatContextCloser { void operator()(AVFormatContext *c) const { avformat_close_input(&c); } };
+struct CodecContextFreer { void operator()(AVCodecContext *c) const { avcodec_free_context(&c); } };
+struct FrameFreer { void operator()(AVFrame *f) const { av_frame_free(&f); } };
+struct PacketFreer { void operator()(AVPacket *p) const { av_packet_free(&p); } };
+struct SwsFreer { void operator()(SwsContext *s) const { sws_freeContext(s); } };
+struct SwrFreer { void operator()(SwrContext *s) const { swr_free(&s); } };
+struct CodecParametersFreer { void operator()(AVCodecParameters *p) const { avcodec_parameters_free(&p); } };
+
+using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextCloser>;
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFreer>;
+using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
+using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
+using SwrPtr = std::unique_ptr<SwrContext, SwrFreer>;
+using CodecParametersPtr = std::unique_ptr<AVCodecParameters, CodecParametersFreer>;
 
 // Recycles the memory of frame images of one size. A buffer goes back to the pool
 // only when the last QImage sharing it is gone, so an image already handed out is
@@ -47,6 +67,12 @@ private:
     size_t bufferSize = 0;
 };
 
+// An opened decoder for one stream's parameters: frame threads as many as the machine
+// has (threadCount 0) unless told otherwise, packet time base set so that frames carry
+// usable timestamps. Null on failure, with the reason in *error when given.
+CodecContextPtr openDecoder(const AVCodecParameters *parameters, AVRational timeBase,
+                            int threadCount = 0, QString *error = nullptr);
+
 // Converts a decoded frame into a fresh RGB32 image of the frame's own size.
 // *converter is created on first use and re-created whenever the frame's size or
 // pixel format differs from the one it was made for. The image's rows are padded
@@ -67,17 +93,10 @@ ImageLayout imageLayout(int width, int height);
 // imageLayout(frame->width, frame->height).size bytes laid out as that says.
 bool convertFrameInto(SwsContext **converter, const AVFrame *frame, uint8_t *buffer);
 
-// Deleters for call-scoped FFmpeg objects.
-struct FormatContextCloser { void operator()(AVFormatContext *c) const { avformat_close_input(&c); } };
-struct CodecContextFreer { void operator()(AVCodecContext *c) const { avcodec_free_context(&c); } };
-struct FrameFreer { void operator()(AVFrame *f) const { av_frame_free(&f); } };
-struct PacketFreer { void operator()(AVPacket *p) const { av_packet_free(&p); } };
-struct SwsFreer { void operator()(SwsContext *s) const { sws_freeContext(s); } };
-
-using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextCloser>;
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFreer>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
-using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
+// Converts a decoded frame straight to the size it is shown at, in one swscale pass,
+// so that painting it is a plain copy. Large reductions use an area filter, which
+// averages every source pixel instead of sampling a few and so keeps fine detail
+// from shimmering. Same contract as convertFrame otherwise.
+QImage convertFrameScaled(SwsContext **converter, const AVFrame *frame, QSize target, ImagePool *pool = nullptr);
 
 } // namespace ffmpeg

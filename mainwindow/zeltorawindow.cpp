@@ -3,13 +3,12 @@
 #include "mainwindow/zeltorawindow.h"
 #include "ui_zeltorawindow.h"
 
-#include "decoder/ffmpegdecoder.h"
 #include "mainwindow/shadoweffect.h"
+#include "playback/playbackcontroller.h"
 #include "playlist/playlistmodel.h"
 #include "video/videowidget.h"
 
 #include <QAction>
-#include <QAudioOutput>
 #include <QCloseEvent>
 #include <QListView>
 #include <QSlider>
@@ -19,7 +18,7 @@ ZeltoraWindow::ZeltoraWindow(QWidget *parent)
     : QMainWindow(parent)
 {
     ui = new Ui::ZeltoraWindow;
-    decoder = new FFmpegDecoder(this);
+    player = new PlaybackController(this);
     videoWidget = new VideoWidget(this);
     frameTimer = new QTimer(this);
     playlistModel = new PlaylistModel(this);
@@ -41,14 +40,14 @@ ZeltoraWindow::ZeltoraWindow(QWidget *parent)
 
     frameTimer->setTimerType(Qt::PreciseTimer);
 
-    connect(decoder, &FFmpegDecoder::playbackFinished, this, [this] { handleDecoderFinished(); });
-    connect(decoder, &FFmpegDecoder::frameReady, this, [this](const QImage &frame) { handleFrame(frame); });
-
-    audioOutput = new QAudioOutput(this);
-    audioOutput->setVolume(0.5f);
+    connect(player, &PlaybackController::finished, this, [this] { handlePlayerFinished(); });
+    connect(player, &PlaybackController::frameReady, this, [this](const QImage &frame) { showFrame(frame); });
+    // The volume lives in the engine, which applies it to what is heard; no media
+    // backend object is made for it (one would pull in a plug-in that can hang).
+    player->setVolume(0.5);
 
     connect(videoWidget, &VideoWidget::doubleClicked, this, &ZeltoraWindow::toggleFullscreen);
-    connect(decoder, &FFmpegDecoder::audioFormatChanged, this, [this] { recreateAudioOutput(); });
+    connect(videoWidget, &VideoWidget::displayAreaChanged, player, &PlaybackController::setVideoArea);
 
     volumeSlider = new QSlider(Qt::Vertical, this);
     volumeSlider->setRange(0, 100);
@@ -135,8 +134,8 @@ void ZeltoraWindow::setupConnections()
     connect(ui->playlistView, &QListView::clicked, this, &ZeltoraWindow::playlistClicked);
     connect(ui->togglePlaylistButton, &QPushButton::clicked, this, &ZeltoraWindow::togglePlaylist);
     connect(frameTimer, &QTimer::timeout, this, &ZeltoraWindow::updateVideoFrame);
-    connect(decoder, &FFmpegDecoder::errorOccurred, this,
-            [this](const QString &message) { handleDecoderError(message); });
+    connect(player, &PlaybackController::loaded, this, &ZeltoraWindow::handleLoaded);
+    connect(player, &PlaybackController::loadFailed, this, &ZeltoraWindow::handleLoadFailed);
 }
 
 void ZeltoraWindow::togglePlaylist()

@@ -6,12 +6,10 @@
 #include <QPoint>
 #include <QRect>
 
-#include "mainwindow/playbackclock.h"
-
-class FFmpegDecoder;
+struct MediaInfo;
+class PlaybackController;
 class PlaylistModel;
 class QAction;
-class QAudioOutput;
 class QMenu;
 class QSlider;
 class QTimer;
@@ -81,19 +79,13 @@ private:
 
     // --- playback (zeltorawindow_playback.cpp) ---
     void updateControls();
-    void handleFrame(const QImage &frame);
     void showFrame(const QImage &frame);
-    void requestFrame();
-    void handleDecoderError(const QString &message);
+    void handleLoaded(const MediaInfo &info);
+    void handleLoadFailed(const QString &path, const QString &message);
     void handleSliderReleased();
     void handleVideoClicked();
-    void recreateAudioOutput();
-    void pumpFrames();
-    // Queues a decoder seek and forgets every frame decoded or asked for before it.
-    void postSeek(qint64 target);
-    void scheduleNextTick(qint64 waitMs);
-    void handleDecoderFinished();
-    qint64 frameDurationEstimate(qint64 pts) const;
+    void handlePlayerFinished();
+    qint64 sliderTarget(int position) const;
 
     // --- intake (zeltorawindow_intake.cpp) ---
     void openFolder();
@@ -132,11 +124,12 @@ private:
     bool controlsHovered = false;
     QTimer *hideTimer = nullptr;
     Ui::ZeltoraWindow *ui = nullptr;
-    FFmpegDecoder *decoder = nullptr;
+    // The playback engine; the window shows the frames it hands over.
+    PlaybackController *player = nullptr;
     VideoWidget *videoWidget = nullptr;
+    // Runs while playing: keeps the position slider and the time labels current.
     QTimer *frameTimer = nullptr;
     PlaylistModel *playlistModel = nullptr;
-    QAudioOutput *audioOutput = nullptr;
     QSlider *volumeSlider = nullptr;
     bool playlistVisible = false;
     bool isPlaying = false;
@@ -157,25 +150,9 @@ private:
     QAction *screenshotAction = nullptr;
     QAction *aboutAction = nullptr;
 
-    // --- frame pacing (zeltorawindow_playback.cpp) ---
-    PlaybackClock clock;
-    QImage pendingFrame;        // decoded, waiting for its presentation time
-    qint64 pendingPts = 0;
-    qint64 pendingDuration = 40;
-    qint64 lastShownPts = -1;
-    qint64 lastDecodedPts = -1;
-    qint64 lastShownWallMs = 0; // clock.wallMs() when the last frame went on screen
-    int framesInFlight = 0;     // decodeVideoFrame requests posted and not yet answered
-    bool resyncClock = true;    // the next frame sets the clock (after play from stop, seek)
-    bool showNextFrame = false; // the next frame is shown whatever its time (seek while paused)
-    qint64 seekTarget = 0;      // where the latest seek asked to go
-    bool mediaEnded = false;    // the decoder has delivered its last frame
-    int staleAnswers = 0;       // answers to requests posted before the latest seek
-    int nullAnswersInRow = 0;
-    quint64 playbackGeneration = 0; // bumped by load, seek and stop; guards deferred work
+    // --- playback (zeltorawindow_playback.cpp) ---
+    bool mediaEnded = false;    // the loaded media has played to its end
     qint64 sliderUnitMs = 1;    // milliseconds per slider step; > 1 only for very long media
-    quint64 framesShown = 0;
-    quint64 framesDropped = 0;
 
     // --- settings (zeltorawindow_settings.cpp) ---
     QTimer *settingsSaveTimer = nullptr;

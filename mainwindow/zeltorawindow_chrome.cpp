@@ -6,6 +6,7 @@
 #include "ui_zeltorawindow.h"
 
 #include "mainwindow/popupplacement.h"
+#include "video/videowidget.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -157,6 +158,9 @@ void ZeltoraWindow::toggleFullscreen()
         enterFullscreen();
     updateControlsVisibility();
     refreshFullscreenMenuText();
+    // Full screen covers the area instead of fitting inside it, even where the size
+    // happens to stay the same.
+    videoWidget->announceDisplayArea();
 }
 
 void ZeltoraWindow::enterRestoredFullscreen()
@@ -174,6 +178,7 @@ void ZeltoraWindow::enterRestoredFullscreen()
     }
     updateControlsVisibility();
     refreshFullscreenMenuText();
+    videoWidget->announceDisplayArea();
 }
 
 void ZeltoraWindow::refreshFullscreenMenuText()

@@ -3,7 +3,7 @@
 #include "mainwindow/zeltorawindow.h"
 #include "ui_zeltorawindow.h"
 
-#include "decoder/ffmpegdecoder.h"
+#include "playback/playbackcontroller.h"
 #include "playlist/playlistmodel.h"
 
 #include <QDir>
@@ -49,9 +49,9 @@ struct LoadedFile {
     QString canonical;
     QString absolute;
 
-    explicit LoadedFile(const FFmpegDecoder *decoder)
+    explicit LoadedFile(const PlaybackController *player)
     {
-        const QString file = decoder->isOpen() ? decoder->currentFile() : QString();
+        const QString file = player->currentFile();
         if (file.isEmpty())
             return;
         canonical = canonicalPath(file);
@@ -140,7 +140,7 @@ void ZeltoraWindow::dropEvent(QDropEvent *event)
 
 int ZeltoraWindow::currentRow() const
 {
-    const LoadedFile loaded(decoder);
+    const LoadedFile loaded(player);
     const int rows = playlistModel->count();
     for (int row = 0; row < rows; ++row) {
         if (loaded.matches(playlistModel->filePath(row)))
@@ -193,7 +193,7 @@ void ZeltoraWindow::removeFromPlaylist(int row)
     if (row < 0 || row >= playlistModel->count())
         return;
     // Any copy of the loaded file counts, not only the first one.
-    if (LoadedFile(decoder).matches(playlistModel->filePath(row)))
+    if (LoadedFile(player).matches(playlistModel->filePath(row)))
         stop();
     playlistModel->removeFile(row);
 }

@@ -1,42 +1,30 @@
-// Loading, playing, pausing and stopping media, and pacing its frames.
+// Loading, playing, pausing and stopping media, through the playback engine.
 //
-// The decoder answers each queued decodeVideoFrame request with one frame. Pacing
-// follows each frame's own timestamp against the playback clock: a frame that is
-// early waits in pendingFrame for its moment (the frame timer is re-armed for it), a
-// frame whose slot has already passed is dropped, and the next request goes out as
-// soon as the previous frame is on screen, so decoding overlaps the wait. Nothing
-// here accumulates timing error: the clock is wall time, not a sum of intervals.
+// The engine (playback/) decodes, keeps time and paces the pictures off this thread;
+// the window sends it commands, shows the frames it hands over and keeps the
+// transport bar in step. Nothing here waits for the engine: a load answers later with
+// handleLoaded or handleLoadFailed.
 
 #include "mainwindow/zeltorawindow.h"
 #include "ui_zeltorawindow.h"
 
-#include "decoder/ffmpegdecoder.h"
 #include "mainwindow/timetext.h"
+#include "playback/playbackcontroller.h"
 #include "playlist/playlistmodel.h"
 #include "video/videowidget.h"
 
 #include <QAudio>
-#include <QAudioDevice>
-#include <QAudioOutput>
 #include <QFileInfo>
-#include <QMediaDevices>
 #include <QMessageBox>
-#include <QMetaObject>
 #include <QSlider>
 #include <QTimer>
 
-#include <cmath>
 #include <limits>
 
 namespace {
 
-constexpr int kIdleTickMs = 33;
-// A run of late frames is dropped only while something reached the screen recently,
-// so a machine too slow for the file still shows a picture now and then.
-constexpr qint64 kMaxDropSpanMs = 250;
-// Null answers in a row that are re-requested at once (the decoder works through a
-// bounded number of packets per request, e.g. audio interleaved ahead of video).
-constexpr int kEagerNullAnswers = 64;
+// How often the position slider and the time labels follow playback.
+constexpr int kPositionTickMs = 33;
 
 float linearVolume(int volume)
 {
@@ -49,32 +37,35 @@ float linearVolume(int volume)
 void ZeltoraWindow::loadMedia(const QString &path)
 {
     stop();
-
-    lastShownPts = -1;
-    lastDecodedPts = -1;
-    pendingFrame = QImage();
     mediaEnded = false;
-    nullAnswersInRow = 0;
-    clock.pause();
-    clock.setPosition(0);
+    currentFrame = QImage();
+    player->load(path);
+}
 
-    if (decoder->open(path)) {
-        updateDuration(decoder->duration());
-        setWindowTitle(QFileInfo(path).fileName() + QStringLiteral(" - Zeltora"));
-        if (decoder->hasVideo())
-            videoWidget->setMinimumSize(1, 1);
-        else
-            videoWidget->setMinimumSize(640, 480);
-        updateControls();
-    } else {
-        QMessageBox::warning(this, tr("错误"), tr("无法加载媒体文件: ") + path,
-                             QMessageBox::Ok, QMessageBox::NoButton);
-    }
+void ZeltoraWindow::handleLoaded(const MediaInfo &info)
+{
+    updateDuration(info.durationMs);
+    setWindowTitle(QFileInfo(info.path).fileName() + QStringLiteral(" - Zeltora"));
+    if (info.hasVideo)
+        videoWidget->setMinimumSize(1, 1);
+    else
+        videoWidget->setMinimumSize(640, 480);
+    updateControls();
+}
+
+void ZeltoraWindow::handleLoadFailed(const QString &path, const QString &message)
+{
+    // The engine's own words first, then what the window could not do.
+    QMessageBox::critical(this, QStringLiteral("Error"), message, QMessageBox::Ok, QMessageBox::NoButton);
+    stop();
+    QMessageBox::warning(this, tr("错误"), tr("无法加载媒体文件: ") + path,
+                         QMessageBox::Ok, QMessageBox::NoButton);
+    updateControls();
 }
 
 void ZeltoraWindow::play()
 {
-    if (!decoder->isOpen()) {
+    if (!player->isOpen() && !player->isLoading()) {
         if (playlistModel->count() < 1) {
             const QString text = tr("播放列表为空，请先添加媒体文件");
             ui->statusBar->setText(text);
@@ -82,23 +73,19 @@ void ZeltoraWindow::play()
             return;
         }
         loadMedia(playlistModel->filePath(0));
-        // loadMedia has said why it failed; with nothing open there is nothing to play.
-        if (!decoder->isOpen()) {
-            updateControls();
-            return;
-        }
     }
 
     // Played to the end and stopped there: play again from the start.
-    if (mediaEnded)
-        postSeek(0);
+    if (mediaEnded) {
+        mediaEnded = false;
+        player->seek(0);
+    }
 
-    frameTimer->start(kIdleTickMs);
+    frameTimer->start(kPositionTickMs);
     isPlaying = true;
     isPaused = false;
-    clock.start();
+    player->play();
     updateControls();
-    pumpFrames();
 }
 
 void ZeltoraWindow::pause()
@@ -106,7 +93,7 @@ void ZeltoraWindow::pause()
     frameTimer->stop();
     isPlaying = false;
     isPaused = true;
-    clock.pause();
+    player->pause();
     updateControls();
 }
 
@@ -115,11 +102,8 @@ void ZeltoraWindow::stop()
     frameTimer->stop();
     isPlaying = false;
     isPaused = false;
-    clock.pause();
-    // The decoder keeps its read position; a later play starts the clock at the next frame.
-    resyncClock = true;
-    showNextFrame = false;
-    ++playbackGeneration;
+    // The engine keeps the file at its place; a later play goes on from there.
+    player->stop();
     videoWidget->setFrame(QImage());
     updateControls();
     ui->positionSlider->setValue(0);
@@ -128,7 +112,7 @@ void ZeltoraWindow::stop()
 
 void ZeltoraWindow::togglePlayPause()
 {
-    if (decoder->isOpen()) {
+    if (player->isOpen() || player->isLoading()) {
         if (isPlaying && !isPaused) {
             pause();
             return;
@@ -138,10 +122,7 @@ void ZeltoraWindow::togglePlayPause()
     }
     if (playlistModel->count() <= 0)
         return;
-    // play() would try the same entry again and report the same failure twice.
-    loadMedia(playlistModel->filePath(0));
-    if (decoder->isOpen())
-        play();
+    play();
 }
 
 void ZeltoraWindow::updateControls()
@@ -150,7 +131,7 @@ void ZeltoraWindow::updateControls()
     ui->playPauseButton->setIcon(QIcon(playing ? QStringLiteral(":/icons/pause.svg")
                                                : QStringLiteral(":/icons/play.svg")));
     ui->stopButton->setEnabled(isPlaying || isPaused);
-    const bool open = decoder->isOpen();
+    const bool open = player->isOpen();
     const bool several = playlistModel->count() > 1;
     ui->prevButton->setEnabled(several && open);
     ui->nextButton->setEnabled(several && open);
@@ -160,154 +141,40 @@ void ZeltoraWindow::updateControls()
 
 void ZeltoraWindow::updateVideoFrame()
 {
-    if (!decoder || !decoder->isOpen())
-        return;
-    // Media without a picture (audio only, or a video stream that never decodes)
-    // never reaches an end of frames; it ends when its duration has played, so a
-    // playlist plays on past it.
-    const bool noPicture = lastShownPts < 0
-        && (!decoder->hasVideo() || nullAnswersInRow >= kEagerNullAnswers);
-    if (isPlaying && noPicture && !mediaEnded && mediaDuration > 0 && clock.position() >= mediaDuration) {
-        handleDecoderFinished();
-        return;
-    }
-    pumpFrames();
-}
-
-void ZeltoraWindow::requestFrame()
-{
-    ++framesInFlight;
-    QMetaObject::invokeMethod(decoder, "decodeVideoFrame", Qt::QueuedConnection);
-}
-
-void ZeltoraWindow::scheduleNextTick(qint64 waitMs)
-{
-    if (!isPlaying)
-        return;
-    frameTimer->start(int(qBound(qint64(1), waitMs, qint64(kIdleTickMs))));
-}
-
-qint64 ZeltoraWindow::frameDurationEstimate(qint64 pts) const
-{
-    if (lastDecodedPts >= 0 && pts > lastDecodedPts)
-        return pts - lastDecodedPts;
-    const double rate = decoder->frameRate();
-    if (std::isfinite(rate) && rate > 0.0)
-        return qMax<qint64>(1, qint64(1000.0 / rate));
-    return 40;
-}
-
-void ZeltoraWindow::handleFrame(const QImage &frame)
-{
-    if (framesInFlight > 0)
-        --framesInFlight;
-    if (staleAnswers > 0) {
-        // Decoded from before the latest seek: not the picture the user asked for.
-        --staleAnswers;
-        pumpFrames();
-        return;
-    }
-
-    if (frame.isNull()) {
-        ++nullAnswersInRow;
-        updatePosition();
-        // The decoder stops after a bounded number of packets without a picture; ask on
-        // at once while that is plausible, otherwise on the next tick.
-        if (!mediaEnded && decoder->hasVideo() && nullAnswersInRow < kEagerNullAnswers) {
-            if (isPlaying)
-                pumpFrames();
-            else if (showNextFrame && framesInFlight == 0)
-                requestFrame(); // a seek while paused still owes the user its picture
-        }
-        return;
-    }
-    nullAnswersInRow = 0;
-
-    const qint64 pts = decoder->position();
-    pendingDuration = frameDurationEstimate(pts);
-    lastDecodedPts = pts;
-    pendingFrame = frame;
-    pendingPts = pts;
-    pumpFrames();
+    updatePosition();
 }
 
 void ZeltoraWindow::showFrame(const QImage &frame)
 {
     currentFrame = frame;
     videoWidget->setFrame(currentFrame);
-    lastShownPts = pendingPts;
-    lastShownWallMs = clock.wallMs();
-    ++framesShown;
-    updatePosition();
+    if (!isPlaying)
+        updatePosition(); // a seek while paused shows its place at once
 }
 
-void ZeltoraWindow::pumpFrames()
-{
-    if (!pendingFrame.isNull()) {
-        const QImage frame = pendingFrame;
-        if (showNextFrame) {
-            // The answer to a seek: shown at once, playing or not, and time goes on from it.
-            // The demuxer lands on the key frame before the target; time goes on from the
-            // target, so the frames in between count as late and are skipped.
-            showNextFrame = false;
-            resyncClock = false;
-            clock.setPosition(qMax(pendingPts, seekTarget));
-            pendingFrame = QImage();
-            showFrame(frame);
-        } else if (!isPlaying) {
-            return; // held until play
-        } else if (resyncClock) {
-            resyncClock = false;
-            clock.setPosition(pendingPts);
-            pendingFrame = QImage();
-            showFrame(frame);
-        } else {
-            const qint64 now = clock.position();
-            if (pendingPts > now) {
-                scheduleNextTick(pendingPts - now);
-                return;
-            }
-            pendingFrame = QImage();
-            const bool late = now - pendingPts > pendingDuration;
-            if (late && clock.wallMs() - lastShownWallMs < kMaxDropSpanMs)
-                ++framesDropped;
-            else
-                showFrame(frame);
-        }
-    }
-
-    if (isPlaying && !mediaEnded && framesInFlight == 0)
-        requestFrame();
-    scheduleNextTick(kIdleTickMs);
-}
-
-void ZeltoraWindow::handleDecoderFinished()
+void ZeltoraWindow::handlePlayerFinished()
 {
     mediaEnded = true;
     // Paused or stopped (a seek to the very end): a player does not start the next
     // file by itself; play starts this one again from the beginning.
     if (!isPlaying)
         return;
-    // Let the last picture stay on screen for its own duration before moving on.
-    const qint64 wait = lastShownPts >= 0
-        ? qMax<qint64>(0, lastShownPts + pendingDuration - clock.position())
-        : 0;
-    const quint64 generation = playbackGeneration;
-    QTimer::singleShot(int(qMin<qint64>(wait, 1000)), this, [this, generation] {
-        if (generation == playbackGeneration && mediaEnded)
-            handlePlaybackFinished();
-    });
+    handlePlaybackFinished();
 }
 
 void ZeltoraWindow::updatePosition()
 {
-    if (!decoder || !decoder->isOpen())
+    if (!player->isOpen())
         return;
     if (ui->positionSlider->isSliderDown())
         return;
-    const qint64 pos = decoder->position();
-    ui->positionSlider->setValue(int(pos / sliderUnitMs));
-    ui->currentTimeLabel->setText(formatTime(pos));
+    const qint64 pos = player->position();
+    const int value = int(pos / sliderUnitMs);
+    if (ui->positionSlider->value() != value)
+        ui->positionSlider->setValue(value);
+    const QString text = formatTime(pos);
+    if (ui->currentTimeLabel->text() != text)
+        ui->currentTimeLabel->setText(text);
 }
 
 void ZeltoraWindow::updateDuration(qint64 duration)
@@ -321,41 +188,29 @@ void ZeltoraWindow::updateDuration(qint64 duration)
     ui->totalTimeLabel->setText(formatTime(duration));
 }
 
-void ZeltoraWindow::seek(int position)
+qint64 ZeltoraWindow::sliderTarget(int position) const
 {
-    if (!decoder || !decoder->isOpen())
-        return;
-    const qint64 target = qMax<qint64>(0, qMin<qint64>(qint64(position) * sliderUnitMs, mediaDuration));
-    const bool resume = isPlaying && !isPaused;
-    if (resume)
-        pause();
-
-    postSeek(target);
-    showNextFrame = true;
-    requestFrame();
-
-    if (resume)
-        play();
+    return qMax<qint64>(0, qMin<qint64>(qint64(position) * sliderUnitMs, mediaDuration));
 }
 
-void ZeltoraWindow::postSeek(qint64 target)
+void ZeltoraWindow::seek(int position)
 {
-    ++playbackGeneration;
-    staleAnswers += framesInFlight;
-    pendingFrame = QImage();
-    lastDecodedPts = -1;
+    if (!player->isOpen())
+        return;
+    // While the handle is dragged: the nearest key frame, for quick feedback.
     mediaEnded = false;
-    nullAnswersInRow = 0;
-    resyncClock = true;
-    seekTarget = target;
-    clock.setPosition(target); // media without a picture have only the clock to go by
-    QMetaObject::invokeMethod(decoder, "seek", Qt::QueuedConnection, Q_ARG(qint64, target));
+    const qint64 target = sliderTarget(position);
+    player->seek(target, PlaybackController::SeekMode::Fast);
+    ui->currentTimeLabel->setText(formatTime(target));
 }
 
 void ZeltoraWindow::handleSliderReleased()
 {
-    if (isPlaying)
-        play();
+    if (!player->isOpen())
+        return;
+    // Where the handle was let go: exactly there.
+    mediaEnded = false;
+    player->seek(sliderTarget(ui->positionSlider->value()), PlaybackController::SeekMode::Exact);
 }
 
 void ZeltoraWindow::handleVideoClicked()
@@ -366,20 +221,9 @@ void ZeltoraWindow::handleVideoClicked()
         pause();
 }
 
-void ZeltoraWindow::handleDecoderError(const QString &message)
-{
-    QMessageBox::critical(this, QStringLiteral("Error"), message, QMessageBox::Ok, QMessageBox::NoButton);
-    stop();
-}
-
 void ZeltoraWindow::setVolume(int volume)
 {
-    if (!audioOutput) {
-        if (!decoder || !decoder->isOpen() || !decoder->hasAudio())
-            return;
-        audioOutput = new QAudioOutput(QMediaDevices::defaultAudioOutput(), this);
-    }
-    audioOutput->setVolume(linearVolume(volume));
+    player->setVolume(linearVolume(volume));
 
     QString icon;
     if (volume <= 0)
@@ -391,11 +235,4 @@ void ZeltoraWindow::setVolume(int volume)
     else
         icon = QStringLiteral(":/icons/volume-high.svg");
     ui->volumeButton->setIcon(QIcon(icon));
-}
-
-void ZeltoraWindow::recreateAudioOutput()
-{
-    delete audioOutput;
-    audioOutput = new QAudioOutput(QMediaDevices::defaultAudioOutput(), this);
-    audioOutput->setVolume(volumeSlider ? linearVolume(volumeSlider->value()) : 0.5f);
 }

@@ -3,7 +3,7 @@
 #include "mainwindow/zeltorawindow.h"
 #include "ui_zeltorawindow.h"
 
-#include "decoder/ffmpegdecoder.h"
+#include "playback/playbackcontroller.h"
 #include "video/videowidget.h"
 
 #include <QDateTime>
@@ -15,7 +15,7 @@
 
 void ZeltoraWindow::takeScreenshot()
 {
-    if (!decoder->isOpen() || !decoder->hasVideo())
+    if (!player->isOpen() || !player->hasVideo())
         return;
 
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);

@@ -1,4 +1,5 @@
 #include "mainwindow/zeltorawindow.h"
+#include "playback/playbackcontroller.h"
 #include "testsupport.h"
 #include "video/videowidget.h"
 
@@ -19,6 +20,12 @@ class ZeltoraWindowTestAccess
 public:
     static VideoWidget *video(ZeltoraWindow &w) { return w.videoWidget; }
     static void screenshot(ZeltoraWindow &w) { w.takeScreenshot(); }
+    // The engine opens files off the GUI thread.
+    static bool load(ZeltoraWindow &w, const QString &path)
+    {
+        w.loadMedia(path);
+        return QTest::qWaitFor([&] { return w.player->isOpen(); }, 5000);
+    }
 };
 using Access = ZeltoraWindowTestAccess;
 
@@ -100,7 +107,7 @@ void TestWindowScreenshot::silentWithoutPicture()
     // Nothing open.
     Access::screenshot(*window);
     // Sound but no picture.
-    window->loadMedia(testsupport::mediaPath(QStringLiteral("audio.mp3")));
+    QVERIFY(Access::load(*window, testsupport::mediaPath(QStringLiteral("audio.mp3"))));
     Access::screenshot(*window);
     QTest::qWait(100);
 
@@ -116,7 +123,7 @@ void TestWindowScreenshot::savesThePictureAsShown()
     QVERIFY(usePicturesFolder(folder));
     QVERIFY(!QFileInfo::exists(folder));
 
-    window->loadMedia(testsupport::mediaPath(QStringLiteral("red.mp4")));
+    QVERIFY(Access::load(*window, testsupport::mediaPath(QStringLiteral("red.mp4"))));
     QImage red(64, 48, QImage::Format_RGB32);
     red.fill(Qt::red);
     VideoWidget *video = Access::video(*window);
@@ -158,7 +165,7 @@ void TestWindowScreenshot::unusableFolderWarns()
     blocker.close();
     QVERIFY(usePicturesFolder(folder));
 
-    window->loadMedia(testsupport::mediaPath(QStringLiteral("red.mp4")));
+    QVERIFY(Access::load(*window, testsupport::mediaPath(QStringLiteral("red.mp4"))));
     status(*window)->setText(QStringLiteral("before"));
 
     testsupport::MessageBoxCloser closer;

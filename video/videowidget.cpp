@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QToolButton>
@@ -157,12 +158,31 @@ void VideoWidget::paintEvent(QPaintEvent *event)
         return;
     }
 
-    // The painter scales while it draws, so no scaled copy of the frame is made;
-    // only a frame shrunk below half its size is first halved, to keep fine detail
-    // from shimmering (framereduction.h).
+    const bool cover = coversArea();
+    const QSize area = displayArea();
+    const qreal ratio = area.width() > 0 && width() > 0 ? qreal(area.width()) / width() : 1.0;
+    const QRect fitted = cover ? framegeometry::coverRect(frameImage.size(), area)
+                               : framegeometry::letterboxRect(frameImage.size(), area);
+    if (fitted.isValid() && fitted.size() == frameImage.size()) {
+        // Made for this very size by the engine: a plain copy, bars painted around it.
+        const QRectF target(QPointF(fitted.topLeft()) / ratio, QSizeF(fitted.size()) / ratio);
+        if (!cover) {
+            const QRegion bars = QRegion(rect()).subtracted(QRegion(target.toAlignedRect()));
+            for (const QRect &bar : bars)
+                painter.fillRect(bar, Qt::black);
+        }
+        painter.drawImage(target, frameImage);
+        openFileButton->hide();
+        return;
+    }
+
+    // Any other picture (the engine has not caught up with a resize yet): the painter
+    // scales while it draws, so no scaled copy of the frame is made; only a frame
+    // shrunk below half its size is first halved, to keep fine detail from shimmering
+    // (framereduction.h).
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     QRect target;
-    if (window()->isFullScreen()) {
+    if (cover) {
         target = framegeometry::coverRect(frameImage.size(), size());
     } else {
         target = framegeometry::letterboxRect(frameImage.size(), size());
@@ -177,6 +197,34 @@ void VideoWidget::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     placeOpenFileButton();
+    announceDisplayArea();
+}
+
+void VideoWidget::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    announceDisplayArea();
+}
+
+QSize VideoWidget::displayArea() const
+{
+    return (QSizeF(size()) * devicePixelRatioF()).toSize();
+}
+
+bool VideoWidget::coversArea() const
+{
+    return window()->isFullScreen();
+}
+
+void VideoWidget::announceDisplayArea()
+{
+    const QSize area = displayArea();
+    const bool cover = coversArea();
+    if (area == announcedArea && cover == announcedCover)
+        return;
+    announcedArea = area;
+    announcedCover = cover;
+    emit displayAreaChanged(area, cover);
 }
 
 void VideoWidget::onOpenFileClicked()

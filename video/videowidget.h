@@ -19,17 +19,28 @@ public:
     void setFrame(const QImage &frame);
     QSize sizeHint() const override;
 
+    // The area pictures are shown in, in device pixels, and whether they cover it
+    // (full screen) rather than fit inside it. Pictures made to that size are painted
+    // as they are, without scaling.
+    QSize displayArea() const;
+    bool coversArea() const;
+    // Tells the world again where pictures go (after the window entered or left full
+    // screen, which changes how they are fitted).
+    void announceDisplayArea();
+
 signals:
     void clicked();
     void doubleClicked();
     void openFileRequested();
     void openFolderRequested();
+    void displayAreaChanged(QSize area, bool cover);
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private slots:
     void onOpenFileClicked();
@@ -39,6 +50,8 @@ private:
     void placeOpenFileButton();
 
     QImage frameImage;
+    QSize announcedArea;
+    bool announcedCover = false;
     QToolButton *openFileButton = nullptr;
     QMenu *openMenu = nullptr;
 };

@@ -1,0 +1,476 @@
+#include "playback/demuxer.h"
+
+#include "playback/packetqueue.h"
+#include "playback/streamparams.h"
+
+#include <QDebug>
+#include <QLoggingCategory>
+
+extern "C" {
+#include <libavutil/dict.h>
+}
+
+#include <chrono>
+
+Q_LOGGING_CATEGORY(lcDemuxer, "zeltora.playback.demuxer", QtInfoMsg)
+
+namespace {
+
+constexpr AVRational Microseconds{1, 1000000};
+constexpr AVRational Milliseconds{1, 1000};
+
+// A timestamp that goes back by more than this, or (in formats whose clock may
+// restart) forward by more than the larger gap, is a discontinuity, not media time.
+constexpr qint64 backwardJumpUs = 1000000;
+constexpr qint64 forwardJumpUs = 10000000;
+
+QString tag(const AVDictionary *dictionary, const char *key)
+{
+    const AVDictionaryEntry *entry = av_dict_get(dictionary, key, nullptr, 0);
+    return entry && entry->value ? QString::fromUtf8(entry->value).trimmed() : QString();
+}
+
+// The album cover a music file carries as a one-picture stream.
+QImage decodeCover(const AVStream *stream)
+{
+    const AVPacket &picture = stream->attached_pic;
+    if (picture.size <= 0)
+        return QImage();
+    QString error;
+    ffmpeg::CodecContextPtr decoder = ffmpeg::openDecoder(stream->codecpar, stream->time_base, 1, &error);
+    if (!decoder) {
+        qCWarning(lcDemuxer) << "Cannot decode the cover:" << error;
+        return QImage();
+    }
+    ffmpeg::FramePtr frame(av_frame_alloc());
+    if (!frame)
+        return QImage();
+    int ret = avcodec_send_packet(decoder.get(), &picture);
+    if (ret >= 0)
+        ret = avcodec_send_packet(decoder.get(), nullptr);
+    if (ret < 0 && ret != AVERROR_EOF) {
+        qCWarning(lcDemuxer) << "Cannot decode the cover:" << ffmpeg::errorText(ret);
+        return QImage();
+    }
+    ret = avcodec_receive_frame(decoder.get(), frame.get());
+    if (ret < 0) {
+        qCWarning(lcDemuxer) << "Cannot decode the cover:" << ffmpeg::errorText(ret);
+        return QImage();
+    }
+    SwsContext *converter = nullptr;
+    QImage image = ffmpeg::convertFrame(&converter, frame.get());
+    sws_freeContext(converter);
+    return image;
+}
+
+QSize shownSize(const AVStream *stream, const AVFormatContext *format)
+{
+    const AVCodecParameters *codec = stream->codecpar;
+    if (codec->width <= 0 || codec->height <= 0)
+        return QSize();
+    const AVRational shape = av_guess_sample_aspect_ratio(const_cast<AVFormatContext *>(format),
+                                                          const_cast<AVStream *>(stream), nullptr);
+    if (shape.num <= 0 || shape.den <= 0)
+        return QSize(codec->width, codec->height);
+    const int width = int(av_rescale(codec->width, shape.num, shape.den));
+    return QSize(qMax(1, width), codec->height);
+}
+
+} // namespace
+
+Demuxer::Demuxer(PacketQueue *video, PacketQueue *audio, Wakeup *wakeup, Callbacks callbacks)
+    : videoQueue(video), audioQueue(audio), wakeup(wakeup), callbacks(std::move(callbacks)),
+      packet(av_packet_alloc())
+{
+    thread = std::thread([this] { run(); });
+}
+
+Demuxer::~Demuxer()
+{
+    quitting = true;
+    wakeup->notify();
+    thread.join();
+}
+
+void Demuxer::open(const QString &file, int newSerial)
+{
+    Command command;
+    command.kind = Command::Kind::Open;
+    command.path = file;
+    command.serial = newSerial;
+    post(command);
+}
+
+void Demuxer::seek(qint64 targetMs, bool exact, int newSerial)
+{
+    Command command;
+    command.kind = Command::Kind::Seek;
+    command.targetMs = targetMs;
+    command.exact = exact;
+    command.serial = newSerial;
+    post(command);
+}
+
+void Demuxer::close(int newSerial)
+{
+    Command command;
+    command.kind = Command::Kind::Close;
+    command.serial = newSerial;
+    post(command);
+}
+
+void Demuxer::post(Command command)
+{
+    {
+        std::lock_guard<std::mutex> lock(commandMutex);
+        // A seek after an open that has not run yet must not lose the open.
+        if (command.kind == Command::Kind::Seek && pending.kind == Command::Kind::Open) {
+            pending.serial = command.serial;
+            pending.targetMs = command.targetMs;
+            pending.exact = command.exact;
+        } else {
+            pending = std::move(command);
+        }
+        commandWaiting = true;
+    }
+    wakeup->notify();
+}
+
+bool Demuxer::takeCommand(Command &command)
+{
+    std::lock_guard<std::mutex> lock(commandMutex);
+    if (pending.kind == Command::Kind::None)
+        return false;
+    command = std::move(pending);
+    pending = Command();
+    commandWaiting = false;
+    return true;
+}
+
+int Demuxer::interruptCallback(void *opaque)
+{
+    // FFmpeg: "During blocking operations, callback is called with opaque as
+    // parameter. If the callback returns 1, the blocking operation will be aborted."
+    const auto *self = static_cast<const Demuxer *>(opaque);
+    return (self->quitting.load(std::memory_order_relaxed)
+            || self->commandWaiting.load(std::memory_order_relaxed)) ? 1 : 0;
+}
+
+void Demuxer::run()
+{
+    while (!quitting) {
+        Command command;
+        if (takeCommand(command)) {
+            switch (command.kind) {
+            case Command::Kind::Open:
+                openFile(command);
+                break;
+            case Command::Kind::Seek:
+                seekFile(command);
+                break;
+            case Command::Kind::Close:
+                serial = command.serial;
+                closeFile();
+                break;
+            case Command::Kind::None:
+                break;
+            }
+            continue;
+        }
+        if (!format || atEnd || queuesFull()) {
+            wakeup->wait([this] {
+                return quitting || commandWaiting || (format && !atEnd && !queuesFull());
+            }, std::chrono::milliseconds(format && !atEnd ? 20 : 500));
+            continue;
+        }
+        readPacket();
+    }
+    closeFile();
+}
+
+bool Demuxer::openInput(const QString &file, QString *message)
+{
+    format.reset();
+    AVFormatContext *opened = nullptr;
+    const AVIOInterruptCB interrupt{&Demuxer::interruptCallback, this};
+    int ret = ffmpeg::openLocalInput(&opened, file, &interrupt);
+    if (ret < 0 || !opened) {
+        qCWarning(lcDemuxer) << "Could not open" << file << ":" << ffmpeg::errorText(ret);
+        *message = QStringLiteral("Could not open file");
+        return false;
+    }
+    format.reset(opened);
+    ret = avformat_find_stream_info(format.get(), nullptr);
+    if (ret < 0) {
+        qCWarning(lcDemuxer) << "Could not read the streams of" << file << ":" << ffmpeg::errorText(ret);
+        format.reset();
+        *message = QStringLiteral("Could not find stream information");
+        return false;
+    }
+    return true;
+}
+
+void Demuxer::openFile(const Command &command)
+{
+    closeFile();
+    serial = command.serial;
+    path = command.path;
+
+    QString message;
+    if (!openInput(path, &message)) {
+        // An open cut short by a newer command is not a failure of this file.
+        if (!commandWaiting && !quitting && callbacks.failed)
+            callbacks.failed(serial, path, message);
+        return;
+    }
+
+    originMs = format->start_time != AV_NOPTS_VALUE ? av_rescale_q(format->start_time, AV_TIME_BASE_Q, Milliseconds) : 0;
+
+    QImage cover;
+    videoStream = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (videoStream >= 0 && (format->streams[videoStream]->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
+        // A still picture in a music file: shown while the sound plays, never played.
+        cover = decodeCover(format->streams[videoStream]);
+        videoStream = -1;
+    }
+    audioStream = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, videoStream, nullptr, 0);
+    if (videoStream < 0)
+        videoStream = -1;
+    if (audioStream < 0)
+        audioStream = -1;
+
+    std::shared_ptr<const StreamParams> videoParams;
+    std::shared_ptr<const StreamParams> audioParams;
+    if (videoStream >= 0)
+        videoParams = StreamParams::fromStream(format->streams[videoStream], originMs);
+    if (audioStream >= 0)
+        audioParams = StreamParams::fromStream(format->streams[audioStream], originMs);
+    if (!videoParams)
+        videoStream = -1;
+    if (!audioParams)
+        audioStream = -1;
+
+    discardUnusedStreams();
+
+    MediaInfo info = describe(path);
+    info.cover = cover;
+    if (callbacks.opened)
+        callbacks.opened(serial, info);
+
+    const qint64 target = qMax<qint64>(0, command.targetMs);
+    if (target > 0 && !seekTo(target))
+        return;
+
+    // The decoders learn of the new file from these, with a null stream when the
+    // file has none of their kind.
+    const std::pair<PacketQueue *, std::shared_ptr<const StreamParams>> starts[] = {
+        {videoQueue, videoParams}, {audioQueue, audioParams}};
+    for (const auto &[queue, params] : starts) {
+        PacketQueue::Entry start;
+        start.kind = PacketQueue::Entry::Kind::Start;
+        start.serial = serial;
+        start.params = params;
+        start.targetMs = command.exact && target > 0 ? target : -1;
+        queue->put(std::move(start));
+    }
+}
+
+MediaInfo Demuxer::describe(const QString &file) const
+{
+    MediaInfo info;
+    info.path = file;
+    if (format->duration != AV_NOPTS_VALUE && format->duration > 0) {
+        info.durationMs = format->duration / 1000;
+    } else {
+        // No container duration (raw streams, some live captures): take the longest
+        // stream that knows its own.
+        for (unsigned i = 0; i < format->nb_streams; ++i) {
+            const AVStream *stream = format->streams[i];
+            if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+                info.durationMs = qMax(info.durationMs, av_rescale_q(stream->duration, stream->time_base, Milliseconds));
+        }
+    }
+    info.hasVideo = videoStream >= 0;
+    info.hasAudio = audioStream >= 0;
+    if (info.hasVideo) {
+        const AVStream *stream = format->streams[videoStream];
+        const AVRational rate = stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0
+            ? stream->avg_frame_rate : stream->r_frame_rate;
+        info.frameRate = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0.0;
+        info.pictureSize = shownSize(stream, format.get());
+    }
+    info.seekable = format->pb && (format->pb->seekable & AVIO_SEEKABLE_NORMAL);
+
+    info.title = tag(format->metadata, "title");
+    info.artist = tag(format->metadata, "artist");
+    info.album = tag(format->metadata, "album");
+    // Ogg and FLAC keep their tags with the audio stream.
+    if (audioStream >= 0) {
+        const AVDictionary *streamTags = format->streams[audioStream]->metadata;
+        if (info.title.isEmpty())
+            info.title = tag(streamTags, "title");
+        if (info.artist.isEmpty())
+            info.artist = tag(streamTags, "artist");
+        if (info.album.isEmpty())
+            info.album = tag(streamTags, "album");
+    }
+    return info;
+}
+
+void Demuxer::seekFile(const Command &command)
+{
+    serial = command.serial;
+    if (!format)
+        return;
+    videoQueue->clear();
+    audioQueue->clear();
+    const qint64 target = qMax<qint64>(0, command.targetMs);
+    if (!seekTo(target))
+        return;
+
+    for (PacketQueue *queue : {videoQueue, audioQueue}) {
+        PacketQueue::Entry flush;
+        flush.kind = PacketQueue::Entry::Kind::Flush;
+        flush.serial = serial;
+        flush.targetMs = command.exact ? target : -1;
+        queue->put(std::move(flush));
+    }
+}
+
+bool Demuxer::seekTo(qint64 targetMs)
+{
+    const qint64 startUs = format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
+    const qint64 timestamp = targetMs * 1000 + startUs;
+    // Land on the key frame at or before the target; an exact seek decodes forward
+    // from there and the decoders drop what comes before the target.
+    int ret = avformat_seek_file(format.get(), -1, INT64_MIN, timestamp, timestamp, 0);
+    if (ret < 0 && !commandWaiting && !quitting) {
+        // Formats without an index or timestamps to search (raw elementary streams)
+        // can still start over and read forward to the target.
+        qCInfo(lcDemuxer) << "Seeking by time failed (" << ffmpeg::errorText(ret) << "); reading"
+                          << path << "again from its start";
+        QString message;
+        if (!openInput(path, &message)) {
+            endOfInput();
+            return false;
+        }
+        discardUnusedStreams();
+        ret = 0;
+    }
+    if (ret < 0)
+        qCInfo(lcDemuxer) << "Seek to" << targetMs << "ms did not complete:" << ffmpeg::errorText(ret);
+
+    atEnd = false;
+    timestampShiftUs.fill(0);
+    nextDtsUs.fill(AV_NOPTS_VALUE);
+    return true;
+}
+
+void Demuxer::discardUnusedStreams()
+{
+    // Nothing else is read from the file: the demuxer may skip those packets.
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        if (int(i) != videoStream && int(i) != audioStream)
+            format->streams[i]->discard = AVDISCARD_ALL;
+    }
+}
+
+void Demuxer::closeFile()
+{
+    format.reset();
+    videoStream = -1;
+    audioStream = -1;
+    atEnd = false;
+    timestampShiftUs.fill(0);
+    nextDtsUs.fill(AV_NOPTS_VALUE);
+    videoQueue->clear();
+    audioQueue->clear();
+}
+
+bool Demuxer::queuesFull() const
+{
+    const PacketQueue::Fill video = videoQueue->fill();
+    const PacketQueue::Fill audio = audioQueue->fill();
+    if (video.bytes + audio.bytes > maxQueuedBytes)
+        return true;
+    auto enough = [](bool active, const PacketQueue::Fill &fill) {
+        return !active || (fill.packets > enoughPackets && fill.durationMs >= enoughMs);
+    };
+    return enough(videoStream >= 0, video) && enough(audioStream >= 0, audio);
+}
+
+void Demuxer::endOfInput()
+{
+    atEnd = true;
+    PacketQueue::Entry videoEnd;
+    videoEnd.kind = PacketQueue::Entry::Kind::End;
+    videoEnd.serial = serial;
+    videoQueue->put(std::move(videoEnd));
+    PacketQueue::Entry audioEnd;
+    audioEnd.kind = PacketQueue::Entry::Kind::End;
+    audioEnd.serial = serial;
+    audioQueue->put(std::move(audioEnd));
+}
+
+void Demuxer::readPacket()
+{
+    const int ret = av_read_frame(format.get(), packet.get());
+    if (ret == AVERROR(EAGAIN))
+        return;
+    if (ret < 0) {
+        if (ret == AVERROR_EXIT && (commandWaiting || quitting))
+            return; // cut short by a newer command
+        if (ret != AVERROR_EOF)
+            qCWarning(lcDemuxer) << "Reading" << path << "stopped:" << ffmpeg::errorText(ret);
+        endOfInput();
+        return;
+    }
+    const int index = packet->stream_index;
+    PacketQueue *queue = index == videoStream ? videoQueue : index == audioStream ? audioQueue : nullptr;
+    if (!queue) {
+        av_packet_unref(packet.get());
+        return;
+    }
+    const AVStream *stream = format->streams[index];
+    fixDiscontinuity(packet.get(), stream);
+
+    PacketQueue::Entry entry;
+    entry.serial = serial;
+    entry.durationMs = packet->duration > 0 ? av_rescale_q(packet->duration, stream->time_base, Milliseconds) : 0;
+    entry.packet.reset(av_packet_alloc());
+    if (!entry.packet) {
+        av_packet_unref(packet.get());
+        return;
+    }
+    av_packet_move_ref(entry.packet.get(), packet.get());
+    queue->put(std::move(entry));
+}
+
+void Demuxer::fixDiscontinuity(AVPacket *pkt, const AVStream *stream)
+{
+    const size_t slot = pkt->stream_index == videoStream ? 0 : 1;
+    const int64_t raw = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+    if (raw == AV_NOPTS_VALUE)
+        return;
+    qint64 &shiftUs = timestampShiftUs[slot];
+    qint64 dtsUs = av_rescale_q(raw, stream->time_base, Microseconds) + shiftUs;
+    const qint64 expected = nextDtsUs[slot];
+    if (expected != AV_NOPTS_VALUE) {
+        const bool restartable = format->iformat->flags & AVFMT_TS_DISCONT;
+        const qint64 jump = dtsUs - expected;
+        if (jump < -backwardJumpUs || (restartable && jump > forwardJumpUs)) {
+            qCInfo(lcDemuxer) << "Timestamps jump by" << jump / 1000 << "ms in" << path << "; carrying on";
+            shiftUs -= jump;
+            dtsUs -= jump;
+        }
+    }
+    const qint64 lengthUs = pkt->duration > 0 ? av_rescale_q(pkt->duration, stream->time_base, Microseconds) : 0;
+    nextDtsUs[slot] = dtsUs + lengthUs;
+    if (shiftUs != 0) {
+        const int64_t shift = av_rescale_q(shiftUs, Microseconds, stream->time_base);
+        if (pkt->pts != AV_NOPTS_VALUE)
+            pkt->pts += shift;
+        if (pkt->dts != AV_NOPTS_VALUE)
+            pkt->dts += shift;
+    }
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "decoder/ffmpegsupport.h"
+#include "playback/mediainfo.h"
+#include "playback/wakeup.h"
+
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+class PacketQueue;
+
+// Reads the open file and deals its packets out to the decoders.
+//
+// Thread: its own (started by the constructor, joined by the destructor). It alone
+// owns the file's AVFormatContext; it touches nothing else but the packet queues it
+// fills (they lock themselves) and the two callbacks, which must only post to
+// another thread. Commands (open, seek, close) may come from any thread; the newest
+// one wins, and an older one still running is interrupted through FFmpeg's interrupt
+// callback, so a read from a slow disk never holds up the next command or shutdown.
+class Demuxer
+{
+public:
+    struct Callbacks
+    {
+        std::function<void(int serial, const MediaInfo &info)> opened;
+        std::function<void(int serial, const QString &path, const QString &message)> failed;
+    };
+
+    Demuxer(PacketQueue *video, PacketQueue *audio, Wakeup *wakeup, Callbacks callbacks);
+    ~Demuxer();
+    Demuxer(const Demuxer &) = delete;
+    Demuxer &operator=(const Demuxer &) = delete;
+
+    void open(const QString &path, int serial);
+    // Exact: the decoders throw away what lies before the target. Otherwise playback
+    // goes on from the key frame at or before it.
+    void seek(qint64 targetMs, bool exact, int serial);
+    // Forgets the file; the queues get nothing more.
+    void close(int serial);
+
+    // Read-ahead limits: stop reading when every stream has this much queued, or all
+    // of them together this many bytes.
+    static constexpr qint64 enoughMs = 1000;
+    static constexpr int enoughPackets = 25;
+    static constexpr qint64 maxQueuedBytes = 16 * 1024 * 1024;
+
+private:
+    struct Command
+    {
+        enum class Kind { None, Open, Seek, Close };
+        Kind kind = Kind::None;
+        QString path;
+        qint64 targetMs = 0;
+        bool exact = false;
+        int serial = 0;
+    };
+
+    void post(Command command);
+    void run();
+    bool takeCommand(Command &command);
+    void openFile(const Command &command);
+    bool openInput(const QString &path, QString *message);
+    void seekFile(const Command &command);
+    bool seekTo(qint64 targetMs);
+    void discardUnusedStreams();
+    void closeFile();
+    void readPacket();
+    bool queuesFull() const;
+    void endOfInput();
+    void fixDiscontinuity(AVPacket *packet, const AVStream *stream);
+    MediaInfo describe(const QString &path) const;
+    static int interruptCallback(void *opaque);
+
+    PacketQueue *videoQueue;
+    PacketQueue *audioQueue;
+    Wakeup *wakeup;
+    Callbacks callbacks;
+
+    std::mutex commandMutex;
+    Command pending;                    // guarded by commandMutex
+    std::atomic<bool> commandWaiting{false};
+    std::atomic<bool> quitting{false};
+
+    // Owned by the demuxer thread.
+    ffmpeg::FormatContextPtr format;
+    ffmpeg::PacketPtr packet;
+    QString path;
+    int serial = 0;
+    int videoStream = -1;
+    int audioStream = -1;
+    bool atEnd = false;
+    qint64 originMs = 0;
+    // Timestamp repair for streams whose clock resets or leaps (transport streams,
+    // concatenated captures): per stream (video, audio), microseconds added to every
+    // timestamp from the jump on, and where the next packet was expected. Each stream
+    // is mended on its own because their packets cross the jump at different moments.
+    std::array<qint64, 2> timestampShiftUs{{0, 0}};
+    std::array<qint64, 2> nextDtsUs{{AV_NOPTS_VALUE, AV_NOPTS_VALUE}};
+
+    std::thread thread;
+};

@@ -1,0 +1,321 @@
+#include "playback/videoworker.h"
+
+#include "playback/framequeue.h"
+#include "playback/mediaclock.h"
+#include "playback/packetqueue.h"
+#include "video/framegeometry.h"
+
+#include <QDebug>
+#include <QLoggingCategory>
+
+#include <chrono>
+#include <cmath>
+
+Q_LOGGING_CATEGORY(lcVideo, "zeltora.playback.video", QtInfoMsg)
+
+namespace {
+
+constexpr AVRational Milliseconds{1, 1000};
+constexpr qint64 fallbackFrameMs = 40;
+
+std::shared_ptr<AVFrame> shareFrame(const AVFrame *frame)
+{
+    return std::shared_ptr<AVFrame>(av_frame_clone(frame), [](AVFrame *f) { av_frame_free(&f); });
+}
+
+} // namespace
+
+VideoWorker::VideoWorker(PacketQueue *packets, FrameQueue *frames, Wakeup *wakeup, MediaClock *clock,
+                         const std::atomic<int> *serial, Callbacks callbacks)
+    : packets(packets), frames(frames), wakeup(wakeup), clock(clock), currentSerial(serial),
+      callbacks(std::move(callbacks)), frame(av_frame_alloc())
+{
+    thread = std::thread([this] { run(); });
+}
+
+VideoWorker::~VideoWorker()
+{
+    quitting = true;
+    wakeup->notify();
+    thread.join();
+    sws_freeContext(converter);
+}
+
+void VideoWorker::setTarget(QSize area, bool cover)
+{
+    {
+        std::lock_guard<std::mutex> lock(targetMutex);
+        targetArea = area;
+        targetCover = cover;
+    }
+    wakeup->notify();
+}
+
+void VideoWorker::refresh(const VideoFrame &shown)
+{
+    if (!shown.source)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(targetMutex);
+        refreshRequest = shown;
+    }
+    wakeup->notify();
+}
+
+bool VideoWorker::stale() const
+{
+    return serial != currentSerial->load(std::memory_order_acquire);
+}
+
+bool VideoWorker::idle() const
+{
+    return packets->isEmpty();
+}
+
+void VideoWorker::run()
+{
+    using namespace std::chrono_literals;
+    while (!quitting) {
+        serveRefresh();
+        if (!pending.empty()) {
+            if (!deliverPending()) {
+                wakeup->wait([this] {
+                    std::lock_guard<std::mutex> lock(targetMutex);
+                    return quitting || refreshRequest || frames->hasRoom() || stale();
+                }, 50ms);
+            }
+            continue;
+        }
+        if (decoderHasOutput) {
+            receiveFrames();
+            continue;
+        }
+        PacketQueue::Entry entry;
+        if (!packets->take(entry)) {
+            wakeup->wait([this] {
+                std::lock_guard<std::mutex> lock(targetMutex);
+                return quitting || refreshRequest || !idle();
+            }, 200ms);
+            continue;
+        }
+        handleEntry(entry);
+    }
+}
+
+void VideoWorker::handleEntry(PacketQueue::Entry &entry)
+{
+    using Kind = PacketQueue::Entry::Kind;
+    switch (entry.kind) {
+    case Kind::Start:
+        serial = entry.serial;
+        startStream(entry.params);
+        targetMs = entry.targetMs;
+        break;
+    case Kind::Flush:
+        serial = entry.serial;
+        if (decoder)
+            avcodec_flush_buffers(decoder.get());
+        targetMs = entry.targetMs;
+        draining = false;
+        decoderHasOutput = false;
+        deliveredSinceFlush = 0;
+        lastPtsMs = -1;
+        held.reset();
+        pending.clear();
+        break;
+    case Kind::End:
+        if (entry.serial != serial)
+            break;
+        if (!decoder) {
+            finishStream();
+            break;
+        }
+        draining = true;
+        if (const int ret = avcodec_send_packet(decoder.get(), nullptr); ret < 0 && ret != AVERROR_EOF)
+            qCWarning(lcVideo) << "Could not drain the video decoder:" << ffmpeg::errorText(ret);
+        decoderHasOutput = true;
+        break;
+    case Kind::Packet:
+        if (entry.serial != serial || !decoder || draining)
+            break;
+        if (const int ret = avcodec_send_packet(decoder.get(), entry.packet.get()); ret < 0)
+            qCDebug(lcVideo) << "The video decoder refused a packet:" << ffmpeg::errorText(ret);
+        decoderHasOutput = true;
+        break;
+    }
+}
+
+void VideoWorker::startStream(const std::shared_ptr<const StreamParams> &newParams)
+{
+    params = newParams;
+    decoder.reset();
+    draining = false;
+    decoderHasOutput = false;
+    deliveredSinceFlush = 0;
+    lastPtsMs = -1;
+    lastDurationMs = 0;
+    held.reset();
+    pending.clear();
+    if (!params)
+        return;
+    QString error;
+    decoder = ffmpeg::openDecoder(params->codec.get(), params->timeBase, 0, &error);
+    if (!decoder)
+        qCWarning(lcVideo) << "No picture:" << error;
+}
+
+void VideoWorker::receiveFrames()
+{
+    // FFmpeg: "AVERROR(EAGAIN): output is not available in this state - user must try
+    // to send new input"; "AVERROR_EOF: the codec has been fully flushed, and there
+    // will be no more output frames". Frames are taken one at a time so that a full
+    // queue holds the decoder back instead of piling converted pictures up.
+    const int ret = avcodec_receive_frame(decoder.get(), frame.get());
+    if (ret == 0) {
+        processFrame(frame.get());
+        av_frame_unref(frame.get());
+        return;
+    }
+    decoderHasOutput = false;
+    if (ret == AVERROR_EOF) {
+        if (draining)
+            finishStream();
+        return;
+    }
+    if (ret != AVERROR(EAGAIN))
+        qCDebug(lcVideo) << "Video decoding failed:" << ffmpeg::errorText(ret);
+}
+
+void VideoWorker::processFrame(AVFrame *decodedFrame)
+{
+    ++decoded;
+    if (stale())
+        return;
+
+    const AVRational timeBase = params->timeBase;
+    int64_t timestamp = decodedFrame->best_effort_timestamp;
+    if (timestamp == AV_NOPTS_VALUE)
+        timestamp = decodedFrame->pts;
+    const qint64 ptsMs = timestamp != AV_NOPTS_VALUE
+        ? av_rescale_q(timestamp, timeBase, Milliseconds) - params->originMs
+        : (lastPtsMs >= 0 ? lastPtsMs + lastDurationMs : 0);
+#ifdef FF_API_PKT_DURATION
+    const int64_t ticks = decodedFrame->duration;
+#else
+    const int64_t ticks = decodedFrame->pkt_duration;
+#endif
+    qint64 durationMs = ticks > 0 ? av_rescale_q(ticks, timeBase, Milliseconds) : 0;
+    if (durationMs <= 0)
+        durationMs = params->frameRate > 0 ? qint64(std::llround(1000.0 / params->frameRate)) : fallbackFrameMs;
+    lastPtsMs = ptsMs;
+    lastDurationMs = durationMs;
+
+    if (targetMs >= 0) {
+        if (ptsMs + durationMs <= targetMs) {
+            // Before the target of an exact seek. Kept in case the target lies past the
+            // last frame, where the last one is the answer.
+            held.reset(av_frame_clone(decodedFrame));
+            return;
+        }
+        targetMs = -1;
+        held.reset();
+    }
+
+    // Far behind already: drop it before the costly conversion. The first frame after
+    // a flush is always made, so a seek always shows a picture.
+    if (deliveredSinceFlush > 0 && !clock->isPaused() && !clock->isHeld()
+        && double(ptsMs + durationMs) < clock->position() - double(lateDropMs)) {
+        ++droppedLate;
+        return;
+    }
+
+    VideoFrame out;
+    out.image = convert(decodedFrame);
+    if (out.image.isNull())
+        return;
+    out.ptsMs = ptsMs;
+    out.durationMs = durationMs;
+    out.serial = serial;
+    out.source = shareFrame(decodedFrame);
+    deliver(std::move(out));
+}
+
+void VideoWorker::finishStream()
+{
+    draining = false;
+    if (deliveredSinceFlush == 0 && pending.empty() && held) {
+        // The target of the seek lies beyond the last frame: show the last one.
+        const ffmpeg::FramePtr last = std::move(held);
+        targetMs = -1;
+        processFrame(last.get());
+    }
+    VideoFrame end;
+    end.endOfStream = true;
+    end.serial = serial;
+    deliver(std::move(end));
+}
+
+void VideoWorker::deliver(VideoFrame out)
+{
+    pending.push_back(std::move(out));
+    deliverPending();
+}
+
+bool VideoWorker::deliverPending()
+{
+    bool queued = false;
+    while (!pending.empty()) {
+        if (stale()) {
+            pending.clear();
+            break;
+        }
+        if (!frames->hasRoom())
+            break;
+        if (!pending.front().endOfStream)
+            ++deliveredSinceFlush;
+        frames->put(std::move(pending.front()));
+        pending.pop_front();
+        queued = true;
+    }
+    if (queued && callbacks.framesQueued)
+        callbacks.framesQueued();
+    return pending.empty();
+}
+
+void VideoWorker::serveRefresh()
+{
+    std::optional<VideoFrame> request;
+    {
+        std::lock_guard<std::mutex> lock(targetMutex);
+        request.swap(refreshRequest);
+    }
+    if (!request || !request->source)
+        return;
+    VideoFrame again = *request;
+    again.image = convert(request->source.get());
+    if (!again.image.isNull() && callbacks.refreshed)
+        callbacks.refreshed(again);
+}
+
+QImage VideoWorker::convert(const AVFrame *source)
+{
+    QSize area;
+    bool cover = false;
+    {
+        std::lock_guard<std::mutex> lock(targetMutex);
+        area = targetArea;
+        cover = targetCover;
+    }
+    AVRational shape = source->sample_aspect_ratio;
+    if ((shape.num <= 0 || shape.den <= 0) && params)
+        shape = params->sampleAspectRatio;
+    QSize shown(source->width, source->height);
+    if (shape.num > 0 && shape.den > 0 && shape.num != shape.den)
+        shown.setWidth(qMax(1, int(av_rescale(source->width, shape.num, shape.den))));
+    QSize size = shown;
+    if (area.isValid() && !area.isEmpty()) {
+        size = cover ? framegeometry::coverRect(shown, area).size()
+                     : framegeometry::letterboxRect(shown, area).size();
+    }
+    return ffmpeg::convertFrameScaled(&converter, source, size, &imagePool);
+}
