@@ -170,11 +170,15 @@ bool AudioWorker::followSerial()
     ready.clear();
     readyBytes = 0;
     lookahead.reset();
-    // Entries of older plays are dropped until the new play's first entry arrives.
+    // Entries of older plays are dropped until the new play's first entry arrives;
+    // only the stream itself is kept (a seek can follow an open at once).
     PacketQueue::Entry entry;
     while (packets->take(entry)) {
-        if (entry.serial != wanted)
+        if (entry.serial != wanted) {
+            if (entry.kind == PacketQueue::Entry::Kind::Start)
+                startStream(entry.params);
             continue;
+        }
         handleEntry(entry);
         return serial == wanted;
     }
@@ -185,8 +189,11 @@ void AudioWorker::takeEntries()
 {
     PacketQueue::Entry entry;
     while (readyMs() < bufferMs + readyAheadMs && !inputEnded && packets->take(entry)) {
-        if (entry.serial != serial)
+        if (entry.serial != serial) {
+            if (entry.kind == PacketQueue::Entry::Kind::Start)
+                startStream(entry.params);
             continue;
+        }
         handleEntry(entry);
         if (silent)
             return;
@@ -332,8 +339,11 @@ void AudioWorker::silentTick()
         } else if (!packets->take(entry)) {
             break;
         }
-        if (entry.serial != serial)
+        if (entry.serial != serial) {
+            if (entry.kind == PacketQueue::Entry::Kind::Start)
+                startStream(entry.params);
             continue;
+        }
         if (entry.kind == PacketQueue::Entry::Kind::Packet && params) {
             const AVPacket *packet = entry.packet.get();
             const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;

@@ -39,7 +39,10 @@ public:
                 BackendFactory backendFactory);
     ~AudioWorker() override;
 
-    // Whether sound had an output when the worker last looked; any thread may ask.
+    // Whether sound had an output when the worker last looked (before it first
+    // looked: yes, so that a play started early waits for sound that may be there;
+    // without an output the worker hands the clock to the wall at once). Any thread
+    // may ask.
     bool outputAvailable() const { return available.load(); }
 
     // The output's buffer: short enough that volume, pause and seek are heard at once,
@@ -97,7 +100,7 @@ private:
     MediaClock *clock;
     const std::atomic<int> *currentSerial;
     BackendFactory backendFactory;
-    std::atomic<bool> available{false};
+    std::atomic<bool> available{true};
 
     std::unique_ptr<AudioBackend> backend;
     QTimer *timer = nullptr;

@@ -258,7 +258,7 @@ void Demuxer::openFile(const Command &command)
         callbacks.opened(serial, info);
 
     const qint64 target = qMax<qint64>(0, command.targetMs);
-    if (target > 0 && !seekTo(target))
+    if (target > 0 && !seekTo(target, command.exact))
         return;
 
     // The decoders learn of the new file from these, with a null stream when the
@@ -322,10 +322,10 @@ void Demuxer::seekFile(const Command &command)
     serial = command.serial;
     if (!format)
         return;
-    videoQueue->clear();
-    audioQueue->clear();
+    videoQueue->clear(true);
+    audioQueue->clear(true);
     const qint64 target = qMax<qint64>(0, command.targetMs);
-    if (!seekTo(target))
+    if (!seekTo(target, command.exact))
         return;
 
     for (PacketQueue *queue : {videoQueue, audioQueue}) {
@@ -337,13 +337,13 @@ void Demuxer::seekFile(const Command &command)
     }
 }
 
-bool Demuxer::seekTo(qint64 targetMs)
+bool Demuxer::seekTo(qint64 targetMs, bool exact)
 {
     const qint64 startUs = format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
-    const qint64 timestamp = targetMs * 1000 + startUs;
+    qint64 landMs = targetMs;
     // Land on the key frame at or before the target; an exact seek decodes forward
     // from there and the decoders drop what comes before the target.
-    int ret = avformat_seek_file(format.get(), -1, INT64_MIN, timestamp, timestamp, 0);
+    int ret = avformat_seek_file(format.get(), -1, INT64_MIN, landMs * 1000 + startUs, landMs * 1000 + startUs, 0);
     if (ret < 0 && !commandWaiting && !quitting) {
         // Formats without an index or timestamps to search (raw elementary streams)
         // can still start over and read forward to the target.
@@ -356,14 +356,51 @@ bool Demuxer::seekTo(qint64 targetMs)
         }
         discardUnusedStreams();
         ret = 0;
+    } else if (ret >= 0 && exact && videoStream >= 0) {
+        // Formats without a real index (transport streams) search by timestamps and
+        // land on any packet, not on a key frame: step back until the first key frame
+        // is at or before the target. Indexed formats pass at the first look.
+        qint64 backoffMs = 1000;
+        for (int attempt = 0; attempt < 6 && !commandWaiting && !quitting; ++attempt) {
+            const qint64 keyMs = firstKeyFrameMs();
+            if (keyMs == AV_NOPTS_VALUE || keyMs <= targetMs)
+                break;
+            landMs = targetMs - backoffMs;
+            backoffMs *= 2;
+            ret = avformat_seek_file(format.get(), -1, INT64_MIN, landMs * 1000 + startUs, landMs * 1000 + startUs, 0);
+            if (ret < 0)
+                break;
+        }
+        // The probing read ahead: go back to where it settled.
+        if (ret >= 0)
+            ret = avformat_seek_file(format.get(), -1, INT64_MIN, landMs * 1000 + startUs, landMs * 1000 + startUs, 0);
     }
     if (ret < 0)
         qCInfo(lcDemuxer) << "Seek to" << targetMs << "ms did not complete:" << ffmpeg::errorText(ret);
 
     atEnd = false;
+    // A decoder fed from the middle of a group of pictures shows broken pictures
+    // until the next key frame; it starts at one instead.
+    awaitingKeyFrame = videoStream >= 0;
+    packetsBeforeKeyFrame = 0;
     timestampShiftUs.fill(0);
     nextDtsUs.fill(AV_NOPTS_VALUE);
     return true;
+}
+
+qint64 Demuxer::firstKeyFrameMs()
+{
+    for (int packets = 0; packets < 2000 && !commandWaiting && !quitting; ++packets) {
+        if (av_read_frame(format.get(), packet.get()) < 0)
+            return AV_NOPTS_VALUE;
+        const bool key = packet->stream_index == videoStream && (packet->flags & AV_PKT_FLAG_KEY);
+        const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        const AVRational timeBase = format->streams[packet->stream_index]->time_base;
+        av_packet_unref(packet.get());
+        if (key)
+            return ts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : av_rescale_q(ts, timeBase, Milliseconds) - originMs;
+    }
+    return AV_NOPTS_VALUE;
 }
 
 void Demuxer::discardUnusedStreams()
@@ -427,6 +464,14 @@ void Demuxer::readPacket()
     }
     const int index = packet->stream_index;
     PacketQueue *queue = index == videoStream ? videoQueue : index == audioStream ? audioQueue : nullptr;
+    if (queue == videoQueue && awaitingKeyFrame) {
+        // Streams that never mark a key frame (intra refresh) are let through after a
+        // while rather than never.
+        if ((packet->flags & AV_PKT_FLAG_KEY) || ++packetsBeforeKeyFrame > maxPacketsBeforeKeyFrame)
+            awaitingKeyFrame = false;
+        else
+            queue = nullptr;
+    }
     if (!queue) {
         av_packet_unref(packet.get());
         return;

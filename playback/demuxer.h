@@ -48,6 +48,7 @@ public:
     static constexpr qint64 enoughMs = 1000;
     static constexpr int enoughPackets = 25;
     static constexpr qint64 maxQueuedBytes = 16 * 1024 * 1024;
+    static constexpr int maxPacketsBeforeKeyFrame = 300;
 
 private:
     struct Command
@@ -66,7 +67,8 @@ private:
     void openFile(const Command &command);
     bool openInput(const QString &path, QString *message);
     void seekFile(const Command &command);
-    bool seekTo(qint64 targetMs);
+    bool seekTo(qint64 targetMs, bool exact);
+    qint64 firstKeyFrameMs();
     void discardUnusedStreams();
     void closeFile();
     void readPacket();
@@ -94,6 +96,8 @@ private:
     int videoStream = -1;
     int audioStream = -1;
     bool atEnd = false;
+    bool awaitingKeyFrame = false;
+    int packetsBeforeKeyFrame = 0;
     qint64 originMs = 0;
     // Timestamp repair for streams whose clock resets or leaps (transport streams,
     // concatenated captures): per stream (video, audio), microseconds added to every

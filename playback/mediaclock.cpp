@@ -56,6 +56,10 @@ void MediaClock::setPaused(bool pause)
     paused = pause;
     // A report from before the pause says nothing about how fast sound moves after it.
     lastHeardMs = -1.0;
+    // The output takes a moment to play again after a pause: time waits for it
+    // instead of running ahead of the sound.
+    if (!pause && current == Master::Audio)
+        held = true;
 }
 
 bool MediaClock::isPaused() const
@@ -107,7 +111,8 @@ void MediaClock::syncToAudio(double heardMs, int ofSerial)
         lastHeardChangeUs = now;
     }
     if (held) {
-        anchor(heardMs, now, 1.0);
+        // Picks up where the sound is, but never behind where it stood.
+        anchor(std::max(heardMs, anchorMs), now, 1.0);
         held = false;
         return;
     }

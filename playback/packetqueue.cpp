@@ -41,13 +41,21 @@ bool PacketQueue::take(Entry &entry)
     return true;
 }
 
-void PacketQueue::clear()
+void PacketQueue::clear(bool keepStart)
 {
     std::deque<Entry> dropped;
     {
         std::lock_guard<std::mutex> lock(mutex);
         dropped.swap(entries);
         current = Fill();
+        if (keepStart) {
+            for (auto it = dropped.rbegin(); it != dropped.rend(); ++it) {
+                if (it->kind == Entry::Kind::Start) {
+                    entries.push_back(std::move(*it));
+                    break;
+                }
+            }
+        }
     }
     // The packets are freed outside the lock.
     dropped.clear();

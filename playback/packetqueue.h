@@ -47,7 +47,9 @@ public:
 
     void put(Entry entry);
     bool take(Entry &entry);
-    void clear();
+    // Drops everything, except, when asked, the stream's Start entry: a seek right
+    // after an open must not leave the decoder without its stream.
+    void clear(bool keepStart = false);
     Fill fill() const;
     bool isEmpty() const;
 

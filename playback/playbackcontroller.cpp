@@ -211,6 +211,7 @@ void PlaybackController::seek(qint64 ms, SeekMode mode)
         fastSeekTimer->stop();
 
     const int playSerial = beginPlay(double(target));
+    qCDebug(lcPlayback) << "seek" << target << (mode == SeekMode::Exact ? "exact" : "fast") << "play" << playSerial;
     demuxer->seek(target, mode == SeekMode::Exact, playSerial);
     if (playing)
         schedulePresent();

@@ -112,6 +112,7 @@ void VideoWorker::handleEntry(PacketQueue::Entry &entry)
         targetMs = entry.targetMs;
         break;
     case Kind::Flush:
+        qCDebug(lcVideo) << "flush" << entry.serial << "target" << entry.targetMs;
         serial = entry.serial;
         if (decoder)
             avcodec_flush_buffers(decoder.get());

@@ -102,4 +102,34 @@ rm -f full.ts
 ff -f lavfi -i testsrc2=size=160x120:rate=25:duration=2 "${x264[@]}" -g 25 \
    -f hls -hls_time 1 -hls_list_size 0 -hls_segment_filename 'hls-part%d.ts' hls.m3u8
 
+# --- Playback engine ----------------------------------------------------------
+# A white flash and a 1 kHz beep at every whole second (from 1 s on), black and silent
+# in between: what is seen and heard can be lined up. PCM sound has no encoder delay.
+ff -f lavfi -i "color=black:s=160x120:r=25:d=6,format=yuv420p,geq=lum='if(eq(mod(N\,25)\,0)*gt(N\,0)\,235\,16)':cb=128:cr=128" \
+   -f lavfi -i "aevalsrc='if(gt(t\,0.5)*lt(mod(t\,1)\,0.04)\,0.8*sin(2*PI*1000*t)\,0)':s=48000:d=6" \
+   "${x264[@]}" -g 25 -c:a pcm_s16le avsync.mkv
+# The frame number written in the picture as ten bars, one per bit (white: set), two
+# seconds between key frames; the same in a transport stream and as a raw stream.
+framebits="geq=lum='if(bitand(N\,pow(2\,floor(X/16)))\,235\,16)':cb=128:cr=128"
+ff -f lavfi -i "color=black:s=160x32:r=25:d=10,format=yuv420p,$framebits" "${x264[@]}" -g 50 framenumbers.mp4
+ff -i framenumbers.mp4 -c copy -f mpegts framenumbers.ts
+ff -i framenumbers.mp4 -c copy -bsf:v h264_mp4toannexb -f h264 framenumbers.h264
+# A steady tone, to hear whether anything is lost or repeated.
+ff -f lavfi -i "sine=frequency=437:sample_rate=48000:duration=6" -c:a pcm_s16le tone.wav
+# The sound changes its rate and channel layout in mid-stream.
+ff -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=1.5" -ac 2 -c:a aac -f adts rate-a.aac
+ff -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=1.5" -ac 1 -c:a aac -f adts rate-b.aac
+cat rate-a.aac rate-b.aac > ratechange.aac
+rm -f rate-a.aac rate-b.aac
+# Timestamps that start over in mid-file: two transport streams back to back.
+ff -f lavfi -i testsrc2=size=160x120:rate=25:duration=2 -f lavfi -i sine=frequency=440:duration=2 \
+   "${x264[@]}" -g 25 -c:a aac -f mpegts jump-part.ts
+cat jump-part.ts jump-part.ts > tsjump.ts
+rm -f jump-part.ts
+# One stream longer than the other, both ways.
+ff -f lavfi -i testsrc2=size=160x120:rate=25:duration=1 -f lavfi -i sine=frequency=440:duration=2 \
+   "${x264[@]}" -c:a pcm_s16le audiolonger.mkv
+ff -f lavfi -i testsrc2=size=160x120:rate=25:duration=2 -f lavfi -i sine=frequency=440:duration=1 \
+   "${x264[@]}" -c:a pcm_s16le videolonger.mkv
+
 touch "$stamp"
