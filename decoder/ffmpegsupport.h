@@ -67,6 +67,16 @@ ImageLayout imageLayout(int width, int height);
 // imageLayout(frame->width, frame->height).size bytes laid out as that says.
 bool convertFrameInto(SwsContext **converter, const AVFrame *frame, uint8_t *buffer);
 
+// What a file says about itself, for a media widget or a title: empty where it is
+// silent. The container's tags come first; formats that keep them on a stream
+// (Ogg, Opus) are read from the streams, in order.
+struct MediaTags {
+    QString title;
+    QString artist;
+    QString album;
+};
+MediaTags readTags(const AVFormatContext *context);
+
 // Deleters for call-scoped FFmpeg objects.
 struct FormatContextCloser { void operator()(AVFormatContext *c) const { avformat_close_input(&c); } };
 struct CodecContextFreer { void operator()(AVCodecContext *c) const { avcodec_free_context(&c); } };

@@ -65,6 +65,7 @@ void ZeltoraWindow::loadMedia(const QString &path)
             videoWidget->setMinimumSize(1, 1);
         else
             videoWidget->setMinimumSize(640, 480);
+        publishTrack();
         updateControls();
     } else {
         QMessageBox::warning(this, tr("错误"), tr("无法加载媒体文件: ") + path,
@@ -156,6 +157,7 @@ void ZeltoraWindow::updateControls()
     ui->nextButton->setEnabled(several && open);
     ui->volumeButton->setEnabled(open);
     ui->positionSlider->setEnabled(open);
+    publishState();
 }
 
 void ZeltoraWindow::updateVideoFrame()
@@ -333,6 +335,7 @@ void ZeltoraWindow::seek(int position)
     postSeek(target);
     showNextFrame = true;
     requestFrame();
+    publishSeek(target);
 
     if (resume)
         play();
