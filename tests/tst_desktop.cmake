@@ -2,6 +2,10 @@
 # own), and on a private session bus with nothing to start on demand, where a real
 # client drives the player and stand-ins play the screen saver and the portal.
 add_dependencies(tst_desktop zeltora)
+if(TARGET Qt6::DBus)
+  target_link_libraries(tst_desktop PRIVATE Qt6::DBus)
+  target_compile_definitions(tst_desktop PRIVATE ZELTORA_HAVE_DBUS)
+endif()
 set_tests_properties(tst_desktop PROPERTIES LABELS "desktop"
   ENVIRONMENT_MODIFICATION "DBUS_SESSION_BUS_ADDRESS=unset:")
 

@@ -49,12 +49,23 @@ private:
 namespace {
 
 constexpr int kWaitMs = 20000; // generous: CI is a busy two-core machine
-const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
 
 bool haveBus()
 {
     return !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS");
 }
+
+// Makes the window the session's player, as main() does.
+bool attach(ZeltoraWindow &w)
+{
+    DesktopIntegration *desktop = DesktopIntegration::create();
+    const bool alone = !desktop->handOverToRunningInstance(QString());
+    w.attachDesktop(desktop);
+    return alone;
+}
+
+#ifdef ZELTORA_HAVE_DBUS
+const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
 
 struct Ran {
     bool finished = false;
@@ -107,34 +118,26 @@ QString field(const QString &printout, const QString &key)
     return pattern.match(printout).captured(1);
 }
 
-// Makes the window the session's player, as main() does.
-bool attach(ZeltoraWindow &w)
-{
-    DesktopIntegration *desktop = DesktopIntegration::create();
-    const bool alone = !desktop->handOverToRunningInstance(QString());
-    w.attachDesktop(desktop);
-    return alone;
-}
+// The screen saver and the portal, on a bus connection of their own; they log what
+// the player asks of them.
+const QString kRequest = QStringLiteral("/org/freedesktop/portal/desktop/request/t1");
 
-#ifdef ZELTORA_HAVE_DBUS
-// Record what the player asks of the desktop, on a bus connection of their own.
 class ScreenSaverStandIn : public QObject
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
 public:
     QStringList *log = nullptr;
-    uint cookie = 41;
-    std::function<void()> whileAsked;
+    std::function<void()> whileAsked; // runs before the answer goes back
 public slots:
     Q_SCRIPTABLE uint Inhibit(const QString &, const QString &)
     {
-        *log << QStringLiteral("Inhibit %1").arg(++cookie);
+        *log << QStringLiteral("Inhibit 42");
         if (whileAsked)
             whileAsked();
-        return cookie;
+        return 42;
     }
-    Q_SCRIPTABLE void UnInhibit(uint given) { *log << QStringLiteral("UnInhibit %1").arg(given); }
+    Q_SCRIPTABLE void UnInhibit(uint cookie) { *log << QStringLiteral("UnInhibit %1").arg(cookie); }
 };
 
 class PortalRequestStandIn : public QObject
@@ -142,13 +145,9 @@ class PortalRequestStandIn : public QObject
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Request")
 public:
-    PortalRequestStandIn(const QString &path, QStringList *log, QObject *parent)
-        : QObject(parent), path(path), log(log) {}
+    QStringList *log = nullptr;
 public slots:
-    Q_SCRIPTABLE void Close() { *log << QStringLiteral("Close ") + path; }
-private:
-    QString path;
-    QStringList *log;
+    Q_SCRIPTABLE void Close() { *log << QStringLiteral("Close ") + kRequest; }
 };
 
 class PortalStandIn : public QObject
@@ -156,15 +155,12 @@ class PortalStandIn : public QObject
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Inhibit")
 public:
-    QDBusConnection bus{QString()};
     QStringList *log = nullptr;
 public slots:
     Q_SCRIPTABLE QDBusObjectPath Inhibit(const QString &, uint flags, const QVariantMap &)
     {
-        const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/t1");
-        bus.registerObject(path, new PortalRequestStandIn(path, log, this), QDBusConnection::ExportScriptableSlots);
-        *log << QStringLiteral("Inhibit %1 flags %2").arg(path).arg(flags);
-        return QDBusObjectPath(path);
+        *log << QStringLiteral("Inhibit %1 flags %2").arg(kRequest).arg(flags);
+        return QDBusObjectPath(kRequest);
     }
 };
 
@@ -172,27 +168,29 @@ struct StandIn {
     QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("stand-in"));
     ScreenSaverStandIn saver;
     PortalStandIn portal;
-    QString service;
+    PortalRequestStandIn request;
+    const bool isPortal;
 
-    StandIn(const QString &kind, QStringList *log)
+    StandIn(const QString &kind, QStringList *log) : isPortal(kind == QLatin1String("portal"))
     {
-        saver.log = portal.log = log;
-        portal.bus = bus;
-        QObject *object = &saver;
-        QString path = QStringLiteral("/org/freedesktop/ScreenSaver");
-        service = QStringLiteral("org.freedesktop.ScreenSaver");
-        if (kind == QLatin1String("portal")) {
-            object = &portal;
-            path = QStringLiteral("/org/freedesktop/portal/desktop");
-            service = QStringLiteral("org.freedesktop.portal.Desktop");
+        saver.log = portal.log = request.log = log;
+        const auto exported = QDBusConnection::ExportScriptableSlots;
+        if (isPortal) {
+            bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal, exported);
+            bus.registerObject(kRequest, &request, exported);
+        } else {
+            bus.registerObject(QStringLiteral("/org/freedesktop/ScreenSaver"), &saver, exported);
         }
-        bus.registerObject(path, object, QDBusConnection::ExportScriptableSlots);
-        bus.registerService(service);
+        bus.registerService(service());
     }
     ~StandIn()
     {
-        bus.unregisterService(service);
+        bus.unregisterService(service());
         QDBusConnection::disconnectFromBus(QStringLiteral("stand-in"));
+    }
+    QString service() const
+    {
+        return QString::fromLatin1(isPortal ? "org.freedesktop.portal.Desktop" : "org.freedesktop.ScreenSaver");
     }
 };
 #endif
@@ -315,7 +313,6 @@ private slots:
         QVERIFY2(field(all, "mpris:trackid").startsWith("objectpath '/com/wandelforge/Zeltora/track/"), qPrintable(all));
         const qint64 length = field(all, "mpris:length").remove("int64 ").toLongLong();
         QVERIFY2(length > 3900000 && length < 4300000, qPrintable(all));
-        QVERIFY(field(all, "Position").startsWith("int64 "));
         for (const char *yes : {"CanControl", "CanPlay", "CanPause", "CanSeek"})
             QVERIFY2(field(all, yes) == "true", yes);
         for (const char *no : {"CanGoNext", "CanGoPrevious"})
@@ -494,7 +491,8 @@ private slots:
                                argument.isEmpty() ? QStringList() : QStringList{argument}, folder, env);
         qInfo("the second start ended after %lld ms", second.ms);
         QVERIFY2(second.finished && second.code == 0, qPrintable(second.err));
-        QTRY_COMPARE_WITH_TIMEOUT(a.loaded(), plays, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(a.loaded()).canonicalFilePath(), QFileInfo(plays).canonicalFilePath(),
+                                  kWaitMs);
         QCOMPARE(a.entries().size(), 2 + added);
         QCOMPARE(a.status(), QStringLiteral("Playing"));
         QTRY_VERIFY_WITH_TIMEOUT(!w.isMinimized(), kWaitMs);
@@ -512,11 +510,9 @@ private slots:
         QTest::newRow("end") << "screensaver" << mediaPath("red.mp4") << "end" << once;
         QTest::newRow("exit") << "screensaver" << clip << "exit" << once;
         QTest::newRow("exit before the answer") << "screensaver" << clip << "exit at once" << once;
-        const QString request = QStringLiteral("/org/freedesktop/portal/desktop/request/t1");
-        QTest::newRow("portal, pause") << "portal" << clip << "pause"
-                                       << QStringList{"Inhibit " + request + " flags 12", "Close " + request};
-        QTest::newRow("portal, exit") << "portal" << clip << "exit"
-                                      << QStringList{"Inhibit " + request + " flags 12", "Close " + request};
+        const QStringList portal{"Inhibit " + kRequest + " flags 12", "Close " + kRequest};
+        QTest::newRow("portal, pause") << "portal" << clip << "pause" << portal;
+        QTest::newRow("portal, exit") << "portal" << clip << "exit" << portal;
         QTest::newRow("cover picture only") << "screensaver" << tagged << "exit" << QStringList();
     }
 
