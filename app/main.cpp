@@ -1,13 +1,32 @@
 #include "app/loadstylesheet.h"
+#include "desktop/desktopintegration.h"
 #include "mainwindow/zeltorawindow.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QString>
+#include <QStringList>
+
+#include <memory>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+
+    // From Qt, not argv: on Windows argv holds the ANSI code page, which cannot
+    // spell every file name. Made absolute here, in our own working folder, before
+    // it may travel to a player started elsewhere.
+    const QStringList arguments = QCoreApplication::arguments();
+    const QString file = arguments.size() > 1 && !arguments.at(1).isEmpty()
+        ? QFileInfo(arguments.at(1)).absoluteFilePath()
+        : QString();
+
+    // A player already running takes the file (or comes forward), and this start
+    // ends before it has a window or touches the settings.
+    std::unique_ptr<DesktopIntegration> desktop(DesktopIntegration::create());
+    if (desktop->handOverToRunningInstance(file))
+        return 0;
 
     if (!loadStyleSheet(app)) {
         QMessageBox::warning(nullptr, QObject::tr("警告"),
@@ -17,12 +36,11 @@ int main(int argc, char *argv[])
     }
 
     ZeltoraWindow window;
+    window.attachDesktop(desktop.release());
     window.show();
 
-    if (argc > 1) {
-        window.loadMedia(QString::fromUtf8(argv[1]));
-        window.play();
-    }
+    if (!file.isEmpty())
+        window.playFromOutside(file);
 
     return app.exec();
 }

@@ -170,6 +170,17 @@ bool FFmpegDecoder::hasAudio() const
     return audioStreamIndex >= 0;
 }
 
+bool FFmpegDecoder::hasMovingPicture() const
+{
+    return formatContext && videoStreamIndex >= 0
+        && !(formatContext->streams[videoStreamIndex]->disposition & AV_DISPOSITION_ATTACHED_PIC);
+}
+
+ffmpeg::MediaTags FFmpegDecoder::tags() const
+{
+    return ffmpeg::readTags(formatContext);
+}
+
 qint64 FFmpegDecoder::frameDuration() const
 {
     return lastFrameDuration;

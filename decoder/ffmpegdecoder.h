@@ -33,6 +33,9 @@ public:
     double frameRate() const;
     bool hasVideo() const;
     bool hasAudio() const;
+    // A picture that moves: a video stream that is not just a cover image.
+    bool hasMovingPicture() const;
+    ffmpeg::MediaTags tags() const;
     // How long the last delivered frame is meant to stay on screen, in ms; 0
     // before the first frame or when the stream does not say.
     qint64 frameDuration() const;

@@ -4,6 +4,7 @@
 #include <QDebug>
 
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 
 extern "C" {
@@ -152,6 +153,45 @@ CodecContextPtr openDecoder(const AVCodecParameters *parameters, AVRational time
     if (ret < 0)
         return fail(QStringLiteral("the %1 decoder: %2").arg(QString::fromUtf8(codec->name), errorText(ret)));
     return context;
+}
+
+namespace {
+
+// The first non-blank value among `keys` in one dictionary (keys match in any case).
+QString firstTag(const AVDictionary *tags, std::initializer_list<const char *> keys)
+{
+    for (const char *key : keys) {
+        const AVDictionaryEntry *entry = av_dict_get(tags, key, nullptr, 0);
+        if (entry && entry->value) {
+            const QString value = QString::fromUtf8(entry->value).trimmed();
+            if (!value.isEmpty())
+                return value;
+        }
+    }
+    return QString();
+}
+
+void fillTags(MediaTags &tags, const AVDictionary *dictionary)
+{
+    if (tags.title.isEmpty())
+        tags.title = firstTag(dictionary, {"title"});
+    if (tags.artist.isEmpty())
+        tags.artist = firstTag(dictionary, {"artist", "album_artist", "performer"});
+    if (tags.album.isEmpty())
+        tags.album = firstTag(dictionary, {"album"});
+}
+
+} // namespace
+
+MediaTags readTags(const AVFormatContext *context)
+{
+    MediaTags tags;
+    if (!context)
+        return tags;
+    fillTags(tags, context->metadata);
+    for (unsigned i = 0; i < context->nb_streams; ++i)
+        fillTags(tags, context->streams[i]->metadata);
+    return tags;
 }
 
 ImageLayout imageLayout(int width, int height)

@@ -99,4 +99,14 @@ bool convertFrameInto(SwsContext **converter, const AVFrame *frame, uint8_t *buf
 // from shimmering. Same contract as convertFrame otherwise.
 QImage convertFrameScaled(SwsContext **converter, const AVFrame *frame, QSize target, ImagePool *pool = nullptr);
 
+// What a file says about itself, for a media widget or a title: empty where it is
+// silent. The container's tags come first; formats that keep them on a stream
+// (Ogg, Opus) are read from the streams, in order.
+struct MediaTags {
+    QString title;
+    QString artist;
+    QString album;
+};
+MediaTags readTags(const AVFormatContext *context);
+
 } // namespace ffmpeg

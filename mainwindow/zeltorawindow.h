@@ -6,6 +6,7 @@
 #include <QPoint>
 #include <QRect>
 
+class DesktopIntegration;
 struct MediaInfo;
 class PlaybackController;
 class PlaylistModel;
@@ -32,6 +33,14 @@ public:
     // --- playback (zeltorawindow_playback.cpp) ---
     void loadMedia(const QString &path);
     void play();
+
+    // --- desktop (zeltorawindow_desktop.cpp) ---
+    // Takes the integration (the window becomes its parent), answers its requests
+    // and keeps it told of the playback state.
+    void attachDesktop(DesktopIntegration *integration);
+    // A file chosen outside the window (command line, a second start, the desktop):
+    // joins the playlist unless an entry names it already, and plays now.
+    void playFromOutside(const QString &path);
 
 protected:
     // --- chrome (zeltorawindow_chrome.cpp) ---
@@ -96,6 +105,17 @@ private:
     // The file dialogs go through these, so tests can answer in their place.
     virtual QStringList askOpenFileNames();
     virtual QString askExistingDirectory();
+
+    // --- desktop (zeltorawindow_desktop.cpp) ---
+    // The notification points: after a load succeeded, on every refresh of the
+    // controls, after a seek. Each does nothing until a desktop is attached.
+    void publishTrack();
+    void publishState();
+    void publishSeek(qint64 positionMs);
+    void raiseFromDesktop();
+    void seekFromDesktop(qint64 positionMs);
+    qint64 desktopPosition() const;
+    DesktopIntegration *desktop = nullptr;
 
     // --- chrome (zeltorawindow_chrome.cpp) ---
     void setupShortcuts();

@@ -50,6 +50,7 @@ void ZeltoraWindow::handleLoaded(const MediaInfo &info)
         videoWidget->setMinimumSize(1, 1);
     else
         videoWidget->setMinimumSize(640, 480);
+    publishTrack();
     updateControls();
 }
 
@@ -137,6 +138,7 @@ void ZeltoraWindow::updateControls()
     ui->nextButton->setEnabled(several && open);
     ui->volumeButton->setEnabled(open);
     ui->positionSlider->setEnabled(open);
+    publishState();
 }
 
 void ZeltoraWindow::updateVideoFrame()
@@ -202,6 +204,7 @@ void ZeltoraWindow::seek(int position)
     const qint64 target = sliderTarget(position);
     player->seek(target, PlaybackController::SeekMode::Fast);
     ui->currentTimeLabel->setText(formatTime(target));
+    publishSeek(target);
 }
 
 void ZeltoraWindow::handleSliderReleased()
@@ -210,7 +213,9 @@ void ZeltoraWindow::handleSliderReleased()
         return;
     // Where the handle was let go: exactly there.
     mediaEnded = false;
-    player->seek(sliderTarget(ui->positionSlider->value()), PlaybackController::SeekMode::Exact);
+    const qint64 target = sliderTarget(ui->positionSlider->value());
+    player->seek(target, PlaybackController::SeekMode::Exact);
+    publishSeek(target);
 }
 
 void ZeltoraWindow::handleVideoClicked()

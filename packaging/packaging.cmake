@@ -122,7 +122,7 @@ FFmpeg libraries.")
   else()
     # Debian 12's names, for machines without dpkg-dev.
     set(CPACK_DEBIAN_PACKAGE_DEPENDS
-        "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6multimedia6 (>= 6.4), libavformat59, libavcodec59, libavutil57, libswscale6, ${ZELTORA_DEB_RUNTIME_DEPENDS}")
+        "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6multimedia6 (>= 6.4), libqt6dbus6 (>= 6.4), libavformat59, libavcodec59, libavutil57, libswscale6, ${ZELTORA_DEB_RUNTIME_DEPENDS}")
   endif()
 else()
   set(CPACK_GENERATOR ZIP)

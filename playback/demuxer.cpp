@@ -6,10 +6,6 @@
 #include <QDebug>
 #include <QLoggingCategory>
 
-extern "C" {
-#include <libavutil/dict.h>
-}
-
 #include <chrono>
 
 Q_LOGGING_CATEGORY(lcDemuxer, "zeltora.playback.demuxer", QtInfoMsg)
@@ -23,12 +19,6 @@ constexpr AVRational Milliseconds{1, 1000};
 // restart) forward by more than the larger gap, is a discontinuity, not media time.
 constexpr qint64 backwardJumpUs = 1000000;
 constexpr qint64 forwardJumpUs = 10000000;
-
-QString tag(const AVDictionary *dictionary, const char *key)
-{
-    const AVDictionaryEntry *entry = av_dict_get(dictionary, key, nullptr, 0);
-    return entry && entry->value ? QString::fromUtf8(entry->value).trimmed() : QString();
-}
 
 // The album cover a music file carries as a one-picture stream.
 QImage decodeCover(const AVStream *stream)
@@ -301,19 +291,10 @@ MediaInfo Demuxer::describe(const QString &file) const
     }
     info.seekable = format->pb && (format->pb->seekable & AVIO_SEEKABLE_NORMAL);
 
-    info.title = tag(format->metadata, "title");
-    info.artist = tag(format->metadata, "artist");
-    info.album = tag(format->metadata, "album");
-    // Ogg and FLAC keep their tags with the audio stream.
-    if (audioStream >= 0) {
-        const AVDictionary *streamTags = format->streams[audioStream]->metadata;
-        if (info.title.isEmpty())
-            info.title = tag(streamTags, "title");
-        if (info.artist.isEmpty())
-            info.artist = tag(streamTags, "artist");
-        if (info.album.isEmpty())
-            info.album = tag(streamTags, "album");
-    }
+    const ffmpeg::MediaTags tags = ffmpeg::readTags(format.get());
+    info.title = tags.title;
+    info.artist = tags.artist;
+    info.album = tags.album;
     return info;
 }
 

@@ -97,6 +97,7 @@ MediaClock::Master PlaybackController::masterFor() const
 
 int PlaybackController::beginPlay(double atMs)
 {
+    lastSeekFast = false;
     const int playSerial = serial.fetch_add(1, std::memory_order_acq_rel) + 1;
     clock.reset(atMs, masterFor(), playSerial);
     frames.clear();
@@ -211,6 +212,7 @@ void PlaybackController::seek(qint64 ms, SeekMode mode)
         fastSeekTimer->stop();
 
     const int playSerial = beginPlay(double(target));
+    lastSeekFast = mode == SeekMode::Fast;
     qCDebug(lcPlayback) << "seek" << target << (mode == SeekMode::Exact ? "exact" : "fast") << "play" << playSerial;
     demuxer->seek(target, mode == SeekMode::Exact, playSerial);
     if (playing)
@@ -252,8 +254,10 @@ qint64 PlaybackController::position() const
     if (phase != Phase::Ready)
         return 0;
     qint64 at;
+    // The frame on screen, but never before the place a seek asked for: the frame
+    // shown for an exact seek may begin a little before its target.
     if (info.hasVideo)
-        at = shownSinceReset ? current.ptsMs : seekTargetMs;
+        at = shownSinceReset ? qMax(current.ptsMs, seekTargetMs) : seekTargetMs;
     else
         at = qint64(clock.position());
     at = qMax<qint64>(0, at);
@@ -304,6 +308,12 @@ void PlaybackController::present()
             // The picture at the new place, shown at once, playing or not.
             showNext = false;
             frames.pop();
+            if (lastSeekFast && clock.isHeld()) {
+                // A fast seek goes on from the key frame it found, not from where the
+                // handle was.
+                seekTargetMs = frame.ptsMs;
+                clock.reset(double(frame.ptsMs), clock.master(), playSerial);
+            }
             showFrame(frame);
             if (playing && clock.isHeld() && clock.master() == MediaClock::Master::Wall)
                 clock.release();

@@ -149,6 +149,7 @@ private:
     bool shownSinceReset = false;
     bool showNext = false;          // the first frame after a seek is shown at once
     qint64 seekTargetMs = 0;
+    bool lastSeekFast = false;
     bool videoEnded = false;
     bool audioEnded = false;
     bool finishEmitted = false;

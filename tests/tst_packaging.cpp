@@ -229,7 +229,8 @@ void tst_Packaging::desktopEntry()
 void tst_Packaging::desktopEntryClaimsAcceptedKinds_data()
 {
     QTest::addColumn<QString>("extension");
-    for (const char *extension : {"mp4", "avi", "mkv", "mov", "mp3", "flac", "wav"})
+    for (const char *extension : {"mp4", "avi", "mkv", "mov", "mp3", "flac", "wav", "webm", "m4v", "mpg",
+                                  "m2ts", "ogv", "flv", "3gp", "wmv", "ogg", "opus", "m4a", "aac", "wma", "mka"})
         QTest::newRow(extension) << QString::fromLatin1(extension);
 }
 

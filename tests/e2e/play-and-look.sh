@@ -10,6 +10,9 @@ trap 'rm -rf "$work"' EXIT
 export HOME="$work" XDG_CONFIG_HOME="$work/.config" XDG_RUNTIME_DIR="$work/runtime"
 mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 unset QT_QPA_PLATFORM
+# No session bus: a Zeltora running in the developer's session would otherwise be
+# handed the clip, and this start would end at once.
+unset DBUS_SESSION_BUS_ADDRESS
 
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   "$0" "$1" >"$2/log.txt" 2>&1 &

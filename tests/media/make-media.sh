@@ -132,4 +132,12 @@ ff -f lavfi -i testsrc2=size=160x120:rate=25:duration=1 -f lavfi -i sine=frequen
 ff -f lavfi -i testsrc2=size=160x120:rate=25:duration=2 -f lavfi -i sine=frequency=440:duration=1 \
    "${x264[@]}" -c:a pcm_s16le videolonger.mkv
 
+# --- Desktop integration -------------------------------------------------------
+# Tags in the container (ID3) with a blue cover picture, and tags on the stream (Ogg).
+ff -f lavfi -i sine=frequency=440:duration=4 -f lavfi -i color=c=blue:s=64x64:d=0.04 \
+   -map 0:a -map 1:v -frames:v 1 -c:a libmp3lame -c:v png -disposition:v attached_pic \
+   -metadata title="海边的歌" -metadata artist="Zeltora Band" -metadata album="测试专辑" tagged-cover.mp3
+ff -f lavfi -i sine=frequency=440:duration=1 -c:a libopus \
+   -metadata title="Stream Title" -metadata artist="Stream Artist" tagged.opus
+
 touch "$stamp"
