@@ -74,6 +74,19 @@ int litPixels(const QImage &image, const QColor &like = QColor())
     return lit;
 }
 
+int largestDifference(const QImage &a, const QImage &b)
+{
+    int largest = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            largest = qMax(largest, qMax(qAbs(qRed(p) - qRed(q)),
+                                         qMax(qAbs(qGreen(p) - qGreen(q)), qAbs(qBlue(p) - qBlue(q)))));
+        }
+    }
+    return largest;
+}
+
 QImage rendered(SubtitleRenderer &renderer, qint64 ms, QSize size = {320, 240}, QRect video = {})
 {
     QImage frame = blackFrame(size);
@@ -145,6 +158,13 @@ void TestSubtitles::embeddedText()
         {500, false}, {1000, true}, {1500, true}, {2000, false}, {2500, false}, {4000, true}, {4600, false}};
     for (const auto &moment : moments)
         QVERIFY2((litPixels(rendered(renderer, moment.ms)) > 0) == moment.shown, qPrintable(QString::number(moment.ms)));
+
+    // A changed subtitle is drawn straight onto the frame, an unchanged one from the
+    // pieces composited for it: both must look the same (up to rounding).
+    const QImage changed = rendered(renderer, 1200);
+    const QImage cached = rendered(renderer, 1300);
+    QVERIFY(litPixels(changed) > 0);
+    QVERIFY2(largestDifference(changed, cached) <= 2, qPrintable(QString::number(largestDifference(changed, cached))));
 
     // Cover mode: the picture is twice the frame and cropped. Ordinary lines stay in
     // the visible frame rather than below it with the picture's bottom edge.
@@ -257,15 +277,16 @@ void TestSubtitles::pictures()
     QCOMPARE(QRect(event.pictures[0].position, event.pictures[0].image.size()), QRect(50, 200, 100, 20));
     QCOMPARE(event.pictures[0].image.pixel(50, 10), qRgb(255, 0, 0));
 
-    // Drawn at half size onto a 360x288 frame, and only while it shows.
+    // Drawn at half the width and a quarter of the height onto a 360x144 frame, and
+    // only while it shows.
     SubtitleRenderer renderer;
     renderer.setTrack(decoder.format());
     renderer.addEvents(events);
-    const QSize half(360, 288);
+    const QSize half(360, 144);
     QCOMPARE(litPixels(rendered(renderer, 1999, half)), 0);
     const QImage shown = rendered(renderer, 2500, half);
-    QCOMPARE(litPixels(shown, Qt::red), 50 * 10);
-    QCOMPARE(QColor(shown.pixel(25 + 25, 100 + 5)), QColor(Qt::red));
+    QCOMPARE(litPixels(shown, Qt::red), 50 * 5);
+    QCOMPARE(QColor(shown.pixel(25 + 25, 50 + 2)), QColor(Qt::red));
     QCOMPARE(litPixels(rendered(renderer, 3000, half)), 0);
 
     // A picture without an end gives way to the next, an empty one clears the screen.
