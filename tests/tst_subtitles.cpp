@@ -114,6 +114,8 @@ class TestSubtitles : public QObject
 private slots:
     void embeddedText_data();
     void embeddedText();
+    void blending_data();
+    void blending();
     void cjkGlyphs();
     void repeatsAndOpenEnds();
     void pictures();
@@ -170,6 +172,60 @@ void TestSubtitles::embeddedText()
     // the visible frame rather than below it with the picture's bottom edge.
     const QImage cover = rendered(renderer, 1500, {320, 240}, QRect(-160, -120, 640, 480));
     QVERIFY(litPixels(cover) > 0);
+}
+
+void TestSubtitles::blending_data()
+{
+    QTest::addColumn<QByteArray>("alphaTag");
+    QTest::addColumn<QRgb>("expected");
+    // Red over grey 128 at opacity 255 - alpha: round((255 * o + 128 * (255 - o)) / 255).
+    QTest::newRow("opaque") << QByteArray("&H00&") << qRgb(255, 0, 0);
+    QTest::newRow("half") << QByteArray("&H80&") << qRgb(191, 64, 64);
+    QTest::newRow("faint") << QByteArray("&HF0&") << qRgb(136, 120, 120);
+}
+
+void TestSubtitles::blending()
+{
+    // Bars one pixel wide, every third pixel, on the frame's own pixel grid: every
+    // group of four pixels the blend handles at once mixes covered and empty ones.
+    // They run off the frame's right edge, which cuts them to an odd width and
+    // leaves a tail for the pixel-by-pixel loop.
+    QFETCH(QByteArray, alphaTag);
+    QFETCH(QRgb, expected);
+    SubtitleFormat format;
+    format.kind = SubtitleFormat::Kind::Text;
+    format.assHeader =
+        "[Script Info]\nScriptType: v4.00+\nPlayResX: 320\nPlayResY: 240\n\n[V4+ Styles]\n"
+        "Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, BackColour, Bold, "
+        "Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, BorderStyle, Outline, Shadow, "
+        "Alignment, MarginL, MarginR, MarginV, Encoding\n"
+        "Style: Default,DejaVu Sans,20,&H00FFFFFF,&H000000FF,&H00000000,&H00000000,0,0,0,0,100,100,0,0,1,0,0,7,0,0,0,1\n";
+    QByteArray bars;
+    for (int x = 0; x < 97; x += 3)
+        bars += QStringLiteral("m %1 0 l %2 0 %2 30 %1 30 ").arg(x).arg(x + 1).toLatin1();
+    SubtitleRenderer renderer;
+    renderer.setTrack(format);
+    renderer.addEvents({textEvent(0, 10000, "{\\pos(250,20)\\1c&H0000FF&\\1a" + alphaTag + "\\p1}" + bars)});
+    QImage grey(320, 240, QImage::Format_RGB32);
+    grey.fill(qRgb(128, 128, 128));
+    for (int frame = 0; frame < 2; ++frame) { // changed, then unchanged (cached pieces)
+        QImage image = grey;
+        QVERIFY(renderer.render(image, image.rect(), 1000 + frame * 40));
+        for (int y = 15; y < 55; ++y) {
+            for (int x = 240; x < 320; ++x) {
+                const bool bar = y >= 20 && y < 50 && x >= 250 && (x - 250) % 3 == 0;
+                const QRgb want = bar ? expected : qRgb(128, 128, 128);
+                const QRgb got = image.pixel(x, y);
+                // libass lets a bar cover about 97 % of its pixel and 1 % of each
+                // neighbour's, whence the slack.
+                const int slack = bar ? 5 : 3;
+                if (qAbs(qRed(got) - qRed(want)) > slack || qAbs(qGreen(got) - qGreen(want)) > slack
+                    || qAbs(qBlue(got) - qBlue(want)) > slack)
+                    QFAIL(qPrintable(QStringLiteral("frame %1 pixel %2,%3 is %4, not %5").arg(frame).arg(x).arg(y)
+                                         .arg(got, 0, 16).arg(want, 0, 16)));
+            }
+        }
+    }
 }
 
 void TestSubtitles::cjkGlyphs()
