@@ -245,12 +245,10 @@ bool AssRenderer::render(QImage &frame, const QRect &videoRect, qint64 ptsMs)
         return false;
     if (fontsDirty)
         applyFonts();
-    if (frame.size() != frameSize) {
+    if (frame.size() != frameSize || videoRect != placedVideo) {
+        if (frame.size() != frameSize)
+            ass_set_frame_size(renderer, frame.width(), frame.height());
         frameSize = frame.size();
-        ass_set_frame_size(renderer, frameSize.width(), frameSize.height());
-        piecesValid = false;
-    }
-    if (videoRect != placedVideo) {
         placedVideo = videoRect;
         // Negative where the picture is cropped (cover mode): libass then keeps
         // ordinary lines inside the visible frame while positioned signs stay

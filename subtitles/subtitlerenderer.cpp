@@ -97,11 +97,16 @@ void SubtitleRenderer::flush()
 void SubtitleRenderer::prepare()
 {
     applyPending();
-    if (!ass) {
-        ass = std::make_unique<AssRenderer>();
-        ass->setFallbackFamily(cjkFamily(format.language));
-    }
+    ensureAss();
     ass->prepareFonts();
+}
+
+void SubtitleRenderer::ensureAss()
+{
+    if (ass)
+        return;
+    ass = std::make_unique<AssRenderer>();
+    ass->setFallbackFamily(cjkFamily(format.language));
 }
 
 bool SubtitleRenderer::render(QImage &frame, const QRect &videoRect, qint64 ptsMs)
@@ -138,8 +143,7 @@ void SubtitleRenderer::applyPending()
         videoSize = sharedVideoSize;
     }
     if (!fonts.isEmpty() || (track && track->kind == SubtitleFormat::Kind::Text)) {
-        if (!ass)
-            ass = std::make_unique<AssRenderer>();
+        ensureAss();
         for (const auto &font : std::as_const(fonts))
             ass->addFont(font.first, font.second);
     }

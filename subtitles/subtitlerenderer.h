@@ -82,6 +82,7 @@ private:
     };
 
     void applyPending();
+    void ensureAss();
     void applyTrack(const SubtitleFormat &format);
     void addText(const SubtitleEvent &event);
     bool drawPictures(QImage &frame, const QRect &videoRect, const QueuedPicture &shown);
