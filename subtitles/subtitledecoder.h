@@ -33,9 +33,9 @@ public:
     // Opens a decoder for a stream with these parameters whose packets are timed in
     // `timeBase`. Event times are the packet times minus `originMs`, the media time
     // the player calls 0: the value it subtracts from the video frames' times (the
-    // video stream's start time), not the subtitle stream's own start time, which is
-    // often just the first subtitle's. False when the codec is not a subtitle codec
-    // or cannot be opened; takeError() then says why.
+    // file's start time), not the subtitle stream's own start time, which may be
+    // just its first subtitle's. False when the codec is not a subtitle codec or
+    // cannot be opened; takeError() then says why.
     bool open(const AVCodecParameters *parameters, AVRational timeBase, qint64 originMs = 0);
     void close();
     bool isOpen() const { return context != nullptr; }
