@@ -10,7 +10,7 @@
 #   BENCH_MEDIA          clip cache, default BUILD_DIR/bench-media (made once, kept)
 #   BENCH_RUNS           runs per figure, default 3 (the median is reported)
 #   BENCH_PLAY_SECONDS   playback time per run, default 8
-#   BENCH_SECTIONS       any of throughput,stages,playback,startup; default all
+#   BENCH_SECTIONS       any of throughput,stages,playback,startup,subtitles; default all
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -68,10 +68,14 @@ fi
 if grep -q '^ZELTORA_SANITIZE:BOOL=ON' "$build/CMakeCache.txt"; then
   echo "bench: warning: $build is a sanitizer build; its figures say little" >&2
 fi
-cmake --build "$build" -j "$(nproc)" --target bench_player bench_report
+cmake --build "$build" -j "$(nproc)" --target bench_player bench_report bench_subtitles
 
 # --- measure -----------------------------------------------------------------------
+sections=${BENCH_SECTIONS:-throughput,stages,playback,startup,subtitles}
+if [[ ",$sections," == *,subtitles,* ]]; then
+  "$build/bench/bench_subtitles" --runs "${BENCH_RUNS:-3}"
+fi
 exec "$build/bench/bench_report" --media "$media" --player "$build/bench/bench_player" \
      --runs "${BENCH_RUNS:-3}" --play-seconds "${BENCH_PLAY_SECONDS:-8}" \
-     --sections "${BENCH_SECTIONS:-throughput,stages,playback,startup}" \
+     --sections "$sections" \
      --build-type "$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt")"

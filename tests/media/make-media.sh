@@ -140,4 +140,48 @@ ff -f lavfi -i sine=frequency=440:duration=4 -f lavfi -i color=c=blue:s=64x64:d=
 ff -f lavfi -i sine=frequency=440:duration=1 -c:a libopus \
    -metadata title="Stream Title" -metadata artist="Stream Artist" tagged.opus
 
+# --- Subtitles -----------------------------------------------------------------
+# Two lines, 1.0-2.0 s and 3.0-4.5 s, with Chinese, Japanese and Korean text.
+cat > subs-source.srt <<'SRT'
+1
+00:00:01,000 --> 00:00:02,000
+中文字幕 First line
+
+2
+00:00:03,000 --> 00:00:04,500
+日本語 한국어 Second line
+SRT
+cat > subs-source.ass <<'ASS'
+[Script Info]
+ScriptType: v4.00+
+PlayResX: 320
+PlayResY: 240
+
+[V4+ Styles]
+Format: Name, Fontname, Fontsize, PrimaryColour, SecondaryColour, OutlineColour, BackColour, Bold, Italic, Underline, StrikeOut, ScaleX, ScaleY, Spacing, Angle, BorderStyle, Outline, Shadow, Alignment, MarginL, MarginR, MarginV, Encoding
+Style: Sign,DejaVu Sans,24,&H0000FFFF,&H000000FF,&H00000000,&H00000000,0,0,0,0,100,100,0,0,1,2,0,2,10,10,10,1
+
+[Events]
+Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text
+Dialogue: 0,0:00:01.00,0:00:02.00,Sign,,0,0,0,,中文字幕 First line
+Dialogue: 0,0:00:03.00,0:00:04.50,Sign,,0,0,0,,{\pos(160,120)}日本語 한국어 Second line
+ASS
+video=(-f lavfi -i "color=c=black:s=320x240:r=25:d=5")
+ff "${video[@]}" -i subs-source.srt -map 0 -map 1 "${x264[@]}" -c:s srt -metadata:s:s:0 language=chi subs-srt.mkv
+ff "${video[@]}" -i subs-source.ass -map 0 -map 1 "${x264[@]}" -c:s ass subs-ass.mkv
+ff "${video[@]}" -i subs-source.srt -map 0 -map 1 "${x264[@]}" -c:s webvtt subs-webvtt.mkv
+ff "${video[@]}" -i subs-source.srt -map 0 -map 1 "${x264[@]}" -c:s mov_text subs-movtext.mp4
+# FFmpeg cannot turn text into picture subtitles (DVD, DVB) or write Blu-ray ones at
+# all; the tests encode a DVD subtitle picture themselves.
+
+# Files beside a video, in the encodings Chinese subtitle files come in.
+mkdir -p beside
+ff -f lavfi -i color=c=black:s=64x48:r=25:d=0.2 "${x264[@]}" beside/film.mkv
+cp subs-source.srt beside/film.srt
+iconv -f UTF-8 -t GB18030 subs-source.srt > beside/film.chs.srt
+{ printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE subs-source.srt; } > beside/film.utf16.srt
+cp subs-source.ass beside/Film.EN.ASS
+head -c 3000 /dev/zero | tr '\0' '\377' > beside/film.broken.srt
+: > beside/filmmaker.srt
+
 touch "$stamp"
