@@ -9,6 +9,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
 #include <libavformat/avformat.h>
 #include <libavutil/buffer.h>
 #include <libavutil/frame.h>
@@ -73,11 +74,13 @@ struct CodecContextFreer { void operator()(AVCodecContext *c) const { avcodec_fr
 struct FrameFreer { void operator()(AVFrame *f) const { av_frame_free(&f); } };
 struct PacketFreer { void operator()(AVPacket *p) const { av_packet_free(&p); } };
 struct SwsFreer { void operator()(SwsContext *s) const { sws_freeContext(s); } };
+struct FilterGraphFreer { void operator()(AVFilterGraph *g) const { avfilter_graph_free(&g); } };
 
 using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextCloser>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFreer>;
 using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
+using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphFreer>;
 
 } // namespace ffmpeg
