@@ -21,13 +21,14 @@ Q_LOGGING_CATEGORY(lcVideoFilter, "zeltora.videofilter", QtInfoMsg)
 namespace {
 
 // HDR reference white (BT.2408): the level graded as diffuse white, which SDR shows
-// at full level. Linear light is measured in these units, so mid-grey (26 nits)
-// stays mid-grey once encoded for SDR.
+// at full level. With it, mid-grey (26 nits) stays mid-grey once encoded for SDR.
 constexpr double referenceWhiteNits = 203.0;
 // The peak assumed when the stream does not say: HLG's nominal display, and what
 // most PQ material is mastered for.
 constexpr double defaultPeakNits = 1000.0;
 constexpr double maxPeakNits = 10000.0;
+// Below this share of reference white the tone curve is the identity.
+constexpr double toneCurveKnee = 0.5;
 
 bool isHdrTransfer(AVColorTransferCharacteristic transfer)
 {
@@ -87,6 +88,33 @@ int zscaleMatrix(AVColorSpace matrix)
     }
 }
 
+// The tone curve, as an expression of a 12-bit PQ-encoded value giving a 12-bit SDR
+// value: PQ to light in reference-white units, identity up to the knee, then the
+// Mobius curve of FFmpeg's tonemap filter, which reaches SDR white exactly at the
+// peak, and encoded for an SDR display (BT.1886, gamma 2.4). Applied to R, G and B
+// alike it is a table built once, where the tonemap filter computes every pixel in
+// floating point at three times the cost. PQ is perceptually even, so 12 bits of it
+// show no steps.
+QString toneCurve(double peakNits)
+{
+    const double peak = peakNits / referenceWhiteNits;
+    const double j = toneCurveKnee;
+    const double a = -j * j * (peak - 1.0) / (j * j - 2.0 * j + peak);
+    const double b = (j * j - 2.0 * j * peak + peak) / std::max(peak - 1.0, 1e-6);
+    const double scale = (b * b + 2.0 * b * j + j * j) / (b - a);
+    const auto n = [](double v) { return QString::number(v, 'g', 12); };
+    // SMPTE ST 2084's constants; st/ld keep each step to one evaluation. lutrgb
+    // fills 65536 entries whatever the depth: those past 12 bits cost nothing.
+    return QStringLiteral("if(gt(val,4095),4095,"
+                          "st(0,pow(val/4095,%1));"
+                          "st(1,%2*pow(max(ld(0)-%3,0)/(%4-%5*ld(0)),%6));"
+                          "st(2,if(lte(ld(1),%7),ld(1),%8*(ld(1)+%9)/(ld(1)+%10)));"
+                          "4095*pow(min(ld(2),1),1/2.4))")
+        .arg(n(4096.0 / (2523.0 * 128.0)), n(10000.0 / referenceWhiteNits), n(3424.0 / 4096.0),
+             n(2413.0 / 4096.0 * 32.0), n(2392.0 / 4096.0 * 32.0), n(16384.0 / 2610.0), n(j), n(scale))
+        .arg(n(a), n(b));
+}
+
 QString orientationChain(Orientation orientation)
 {
     // Mirrored left to right first, then turned clockwise (see Orientation).
@@ -113,8 +141,8 @@ bool VideoFilter::Setup::operator==(const Setup &other) const
 {
     return width == other.width && height == other.height && format == other.format
         && primaries == other.primaries && transfer == other.transfer && matrix == other.matrix
-        && range == other.range && peakNits == other.peakNits && orientation == other.orientation
-        && deinterlace == other.deinterlace;
+        && range == other.range && peakNits == other.peakNits && toneMappedSize == other.toneMappedSize
+        && orientation == other.orientation && deinterlace == other.deinterlace;
 }
 
 VideoFilter::VideoFilter() = default;
@@ -185,8 +213,24 @@ VideoFilter::Setup VideoFilter::setupFor(const AVFrame *frame)
         setup.matrix = frame->colorspace;
         setup.range = frame->color_range;
         setup.peakNits = peakNitsOf(frame);
+        setup.toneMappedSize = toneMappedSize(frame, setup.orientation);
     }
     return setup;
+}
+
+QSize VideoFilter::toneMappedSize(const AVFrame *frame, Orientation orientation) const
+{
+    if (targetSize.isEmpty())
+        return QSize();
+    // Compared in the coded orientation, with the sample aspect ratio applied: the
+    // shrunk picture has about square pixels.
+    const QSize shown = framegeometry::displaySize(QSize(frame->width, frame->height), frame->sample_aspect_ratio);
+    const QSize target = orientation.swapsAxes() ? targetSize.transposed() : targetSize;
+    const double factor = std::max(double(target.width()) / shown.width(), double(target.height()) / shown.height());
+    if (factor >= 1.0)
+        return QSize();
+    const auto even = [](double length) { return std::max(2, 2 * int(std::lround(length / 2))); };
+    return QSize(even(shown.width() * factor), even(shown.height() * factor));
 }
 
 QString VideoFilter::chainFor(const Setup &setup) const
@@ -207,20 +251,20 @@ QString VideoFilter::chainFor(const Setup &setup) const
         break;
     }
     if (isHdrTransfer(setup.transfer)) {
-        // To linear light in reference-white units, to BT.709 primaries, compress
-        // the highlights (mobius keeps everything below half of reference white
-        // exactly), then BT.709 limited-range 4:2:0: swscale's cheapest input.
-        filters << QStringLiteral("zscale=tin=%1:min=%2:pin=%3:rin=%4:t=linear:npl=%5")
+        // Shrunk first to the size it is shown at, in its own format (cheap); to
+        // PQ-encoded RGB in BT.709 primaries (HLG too: zscale goes through light);
+        // the tone curve; BT.709 limited-range 4:2:0, swscale's cheapest input.
+        if (setup.toneMappedSize.isValid())
+            filters << QStringLiteral("scale=%1:%2:flags=bilinear")
+                           .arg(setup.toneMappedSize.width()).arg(setup.toneMappedSize.height());
+        filters << QStringLiteral("zscale=tin=%1:min=%2:pin=%3:rin=%4:t=smpte2084:p=bt709")
                        .arg(int(setup.transfer))
                        .arg(zscaleMatrix(setup.matrix))
                        .arg(zscalePrimaries(setup.primaries))
                        .arg(setup.range == AVCOL_RANGE_JPEG ? QStringLiteral("full") : QStringLiteral("limited"))
-                       .arg(referenceWhiteNits)
-                << QStringLiteral("format=gbrpf32le")
-                << QStringLiteral("zscale=p=bt709")
-                << QStringLiteral("tonemap=mobius:param=0.5:desat=0:peak=%1")
-                       .arg(setup.peakNits / referenceWhiteNits, 0, 'f', 3)
-                << QStringLiteral("zscale=t=bt709:m=bt709:r=limited")
+                << QStringLiteral("format=gbrp12le")
+                << QStringLiteral("lutrgb=r='%1':g='%1':b='%1'").arg(toneCurve(setup.peakNits))
+                << QStringLiteral("zscale=tin=bt709:pin=bt709:t=bt709:m=bt709:r=limited:d=ordered")
                 << QStringLiteral("format=yuv420p");
     }
     // Turned last: on 8 bits where tone mapping made them, and bwdif saw real fields.

@@ -8,6 +8,7 @@
 #include "decoder/ffmpegsupport.h"
 #include "video/orientation.h"
 
+#include <QSize>
 #include <QString>
 
 #include <deque>
@@ -25,7 +26,8 @@ struct AVStream;
 // to the screen's pixels:
 //  - turns and mirrors them upright as the display matrix says,
 //  - deinterlaces interlaced video at field rate (bwdif, one picture per field),
-//  - tone-maps HDR video (PQ or HLG transfer) to BT.709 SDR.
+//  - tone-maps HDR video (PQ or HLG transfer) to BT.709 SDR, keeping mid-grey where
+//    SDR video has it.
 // Progressive SDR video that lies the right way up needs none of this and passes
 // straight through: no graph, no copy, the decoder's own buffers come out.
 //
@@ -57,6 +59,13 @@ public:
     // aspect ratio, field order and display matrix. Null: a bare stream of frames
     // with a time base of 1/AV_TIME_BASE.
     void setStream(const AVStream *stream);
+
+    // The size the pictures are shown at, in device pixels (the letter-box or cover
+    // rectangle times the device pixel ratio); empty: unknown. Tone mapping is the
+    // one costly step, so HDR pictures are shrunk to fit it before that step (and
+    // come out with about square pixels); every other path ignores it, as swscale
+    // scales afterwards anyway. A change rebuilds an HDR graph at the next frame.
+    void setTargetSize(QSize size) { targetSize = size; }
 
     // Threads for FFmpeg's slice threading inside the graph; 0 (the default) lets
     // FFmpeg choose. Applies from the next graph built.
@@ -97,13 +106,15 @@ private:
         AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
         AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
         AVColorRange range = AVCOL_RANGE_UNSPECIFIED;
-        double peakNits = 0; // for tone mapping only
+        double peakNits = 0;  // for tone mapping only
+        QSize toneMappedSize; // invalid: as decoded
         Orientation orientation;
         Deinterlace deinterlace = Deinterlace::None;
         bool operator==(const Setup &other) const;
     };
 
     Setup setupFor(const AVFrame *frame);
+    QSize toneMappedSize(const AVFrame *frame, Orientation orientation) const;
     QString chainFor(const Setup &setup) const;
     bool buildGraph(const Setup &setup, const AVFrame *frame);
     void dropGraph();
@@ -119,6 +130,7 @@ private:
     Orientation streamOrientation;
     AVRational outTimeBase{1, 2 * AV_TIME_BASE};
     int threadCount = 0;
+    QSize targetSize;
 
     // Once a frame says it is interlaced the stream is deinterlaced to its end:
     // mixed streams would otherwise rebuild the graph at every switch.

@@ -243,35 +243,43 @@ void TestVideoFilter::seekDropsHeldPictures()
 void TestVideoFilter::toneMapsHdr_data()
 {
     QTest::addColumn<QString>("file");
-    QTest::newRow("PQ") << "hdr-pq.mkv";
-    QTest::newRow("HLG") << "hdr-hlg.mkv";
+    QTest::addColumn<QSize>("target");
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("PQ") << "hdr-pq.mkv" << QSize() << QSize(128, 64);
+    QTest::newRow("HLG") << "hdr-hlg.mkv" << QSize(1920, 1080) << QSize(128, 64);
+    QTest::newRow("PQ shrunk for the screen") << "hdr-pq.mkv" << QSize(64, 40) << QSize(80, 40);
 }
 
 void TestVideoFilter::toneMapsHdr()
 {
     QFETCH(QString, file);
+    QFETCH(QSize, target);
+    QFETCH(QSize, size);
     Clip clip = decodeAll(file);
     QVERIFY(!clip.frames.empty());
     clip.frames.resize(1);
     VideoFilter filter;
     filter.setStream(clip.stream);
+    filter.setTargetSize(target);
     const std::vector<FramePtr> out = filterAll(filter, clip.frames);
     QCOMPARE(out.size(), size_t(1));
     const AVFrame *sdr = out.front().get();
+    QCOMPARE(QSize(sdr->width, sdr->height), size);
     QCOMPARE(sdr->format, int(AV_PIX_FMT_YUV420P));
     QCOMPARE(sdr->colorspace, AVCOL_SPC_BT709);
     QCOMPARE(sdr->color_trc, AVCOL_TRC_BT709);
     QCOMPARE(sdr->color_range, AVCOL_RANGE_MPEG);
 
-    // Mid-grey stays where SDR video has it (18 % grey is 41 % signal in BT.709), and
-    // reference white comes near full white instead of a dull grey.
-    const double grey = (luma(sdr, 16, 32) - 16) / 219.0;
-    const double white = (luma(sdr, 112, 32) - 16) / 219.0;
+    // Mid-grey (26 nits, an eighth of reference white) is shown at an eighth of SDR
+    // white (42 % signal at gamma 2.4), and reference white comes near full white
+    // instead of a dull grey.
+    const double grey = (luma(sdr, sdr->width / 8, sdr->height / 2) - 16) / 219.0;
+    const double white = (luma(sdr, sdr->width * 7 / 8, sdr->height / 2) - 16) / 219.0;
     QVERIFY2(grey >= 0.40 && grey <= 0.50, qPrintable(QString::number(grey)));
     QVERIFY2(white >= 0.85, qPrintable(QString::number(white)));
     for (int plane : {1, 2}) // and no tint
-        for (int x : {8, 56})
-            QVERIFY(qAbs(sdr->data[plane][16 * sdr->linesize[plane] + x] - 128) <= 3);
+        for (int x : {sdr->width / 16, sdr->width * 7 / 16})
+            QVERIFY(qAbs(sdr->data[plane][sdr->height / 4 * sdr->linesize[plane] + x] - 128) <= 3);
 }
 
 QTEST_GUILESS_MAIN(TestVideoFilter)
