@@ -2,10 +2,11 @@
 // tone mapping, turning. Prints one "RESULT key=value ..." line; bench_report runs it
 // afresh for every run.
 //
-//   bench_filter CLIP [THREADS]
+//   bench_filter CLIP [THREADS [WxH]]
 //
 // THREADS is the graph's slice threads: 1 keeps all filtering on the calling thread,
-// 0 (the default) lets FFmpeg choose. Two passes:
+// 0 (the default) lets FFmpeg choose. WxH is the size the pictures are shown at
+// (VideoFilter::setTargetSize), default none. Two passes:
 //  - filter only: the first frames are decoded beforehand and kept, then pushed
 //    through the filter one after another;
 //  - decode included: the whole clip demuxed, decoded (all cores, as the player's
@@ -115,9 +116,11 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     if (argc < 2)
-        return fail("usage: bench_filter CLIP [THREADS]");
+        return fail("usage: bench_filter CLIP [THREADS [WxH]]");
     const QString clip = QString::fromLocal8Bit(argv[1]);
     const int threads = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 0;
+    const QStringList target = argc > 3 ? QString::fromLocal8Bit(argv[3]).split(QLatin1Char('x')) : QStringList();
+    const QSize targetSize = target.size() == 2 ? QSize(target[0].toInt(), target[1].toInt()) : QSize();
     const ffmpeg::FramePtr frame(av_frame_alloc());
     const ffmpeg::FramePtr out(av_frame_alloc());
     if (!frame || !out)
@@ -146,6 +149,7 @@ int main(int argc, char **argv)
 
     VideoFilter filter;
     filter.setThreadCount(threads);
+    filter.setTargetSize(targetSize);
     filter.setStream(source.stream);
     std::vector<double> perInput;
     int filteredOut = 0;

@@ -1,8 +1,8 @@
 // Runs bench_player's measurements in fresh processes, runs ffmpeg and mpv on the same
 // clips in the same session, and prints medians and ratios as tables.
 //
-//   bench_report --media DIR --player PATH [--runs N] [--play-seconds S]
-//                [--sections throughput,stages,playback,startup] [--build-type NAME]
+//   bench_report --media DIR --player PATH [--filter PATH] [--runs N] [--play-seconds S]
+//                [--sections throughput,stages,playback,startup,filter] [--build-type NAME]
 
 #include "benchsupport.h"
 
@@ -58,6 +58,7 @@ const char keepMemoryTunables[] =
 struct Options {
     QString media;
     QString player;
+    QString filter; // bench_filter
     int runs = 3;
     double playSeconds = 8;
     QStringList sections;
@@ -559,6 +560,56 @@ void startupSection(const Options &options)
                rows);
 }
 
+void filterSection(const Options &options)
+{
+    section(QStringLiteral("6. Picture filters on the video worker (VideoFilter), ms per output frame, median of %1 runs\n"
+                           "   filter: frames decoded beforehand, then through the filter alone; wall and CPU (slice\n"
+                           "           threads included); setup: the first frame, graph built on it\n"
+                           "   decode+filter: the whole clip demuxed, decoded (all cores) and filtered in turn, as\n"
+                           "           the worker does; real time: clip duration / wall time (1 or more keeps up)\n"
+                           "   threads: the graph's slice threads (1: the worker thread alone; auto: FFmpeg's choice)\n"
+                           "   budget: one output frame's share of a second (bwdif gives a frame per field)")
+                .arg(options.runs));
+    struct Case {
+        QString file;
+        QString label;
+        QString target;
+    };
+    const std::vector<Case> cases = {
+        {QStringLiteral("1080i25.mp4"), QStringLiteral("1080i25 H.264, deinterlaced"), QString()},
+        {QStringLiteral("2160p30-hdr.mp4"), QStringLiteral("2160p30 HEVC PQ, tone-mapped"), QString()},
+        {QStringLiteral("2160p30-hdr.mp4"), QStringLiteral("  the same shown at 1920x1080"), QStringLiteral("1920x1080")},
+    };
+    QList<QStringList> rows;
+    for (const Case &c : cases) {
+        for (const QString &threads : {QStringLiteral("1"), QStringLiteral("0")}) {
+            Samples f;
+            for (int run = 0; run < options.runs; ++run) {
+                QStringList args{options.filter, options.media + QLatin1Char('/') + c.file, threads};
+                if (!c.target.isEmpty())
+                    args << c.target;
+                const ChildRun r = runChild(args);
+                if (r.ok)
+                    f.addAll(bench::parseResult(r.output));
+            }
+            rows << QStringList{c.label, threads == QLatin1String("0") ? QStringLiteral("auto") : threads,
+                                num(f.median(QStringLiteral("frames_out")), 0),
+                                num(f.median(QStringLiteral("budget_ms"))),
+                                num(f.median(QStringLiteral("filter_ms"))),
+                                num(f.median(QStringLiteral("filter_cpu_ms"))),
+                                num(f.median(QStringLiteral("first_ms"))),
+                                num(f.median(QStringLiteral("whole_ms"))),
+                                num(f.median(QStringLiteral("whole_cpu_ms"))),
+                                num(f.median(QStringLiteral("realtime")), 2)};
+        }
+    }
+    printTable({QStringLiteral("clip"), QStringLiteral("threads"), QStringLiteral("out frames"),
+                QStringLiteral("budget"), QStringLiteral("filter"), QStringLiteral("filter CPU"),
+                QStringLiteral("setup"), QStringLiteral("decode+filter"), QStringLiteral("decode+filter CPU"),
+                QStringLiteral("real time")},
+               rows);
+}
+
 QString firstLineOf(const QStringList &command)
 {
     const ChildRun r = runChild(command);
@@ -579,6 +630,8 @@ int main(int argc, char **argv)
             options.media = QDir(value).absolutePath();
         else if (key == QLatin1String("--player"))
             options.player = QFileInfo(value).absoluteFilePath();
+        else if (key == QLatin1String("--filter"))
+            options.filter = QFileInfo(value).absoluteFilePath();
         else if (key == QLatin1String("--runs"))
             options.runs = qMax(1, value.toInt());
         else if (key == QLatin1String("--play-seconds"))
@@ -590,14 +643,17 @@ int main(int argc, char **argv)
     }
     if (options.player.isEmpty())
         options.player = QCoreApplication::applicationDirPath() + QStringLiteral("/bench_player");
+    if (options.filter.isEmpty())
+        options.filter = QFileInfo(options.player).absolutePath() + QStringLiteral("/bench_filter");
     if (options.media.isEmpty() || !QFileInfo::exists(options.player)) {
-        std::fprintf(stderr, "usage: bench_report --media DIR [--player PATH] [--runs N] [--play-seconds S]\n"
-                             "                    [--sections throughput,stages,playback,startup]\n");
+        std::fprintf(stderr, "usage: bench_report --media DIR [--player PATH] [--filter PATH] [--runs N]\n"
+                             "                    [--play-seconds S] [--sections throughput,stages,playback,startup,filter]\n");
         return 2;
     }
     if (options.sections.isEmpty())
         options.sections = QStringList{QStringLiteral("throughput"), QStringLiteral("stages"),
-                                       QStringLiteral("playback"), QStringLiteral("startup")};
+                                       QStringLiteral("playback"), QStringLiteral("startup"),
+                                       QStringLiteral("filter")};
 
     // The measured programs get a home of their own: the window must not pick up a
     // user's playlist or full-screen setting, nor write over them.
@@ -640,6 +696,8 @@ int main(int argc, char **argv)
         playbackSection(options);
     if (options.sections.contains(QLatin1String("startup")))
         startupSection(options);
+    if (options.sections.contains(QLatin1String("filter")))
+        filterSection(options);
 
     out << "\nDone in " << num(bench::secondsSince(startNs), 0) << " s; load average at end: " << loadAverage()
         << "\n  child programs' messages: " << logPath << '\n';

@@ -382,6 +382,8 @@ void VideoFilter::queueOutput(ffmpeg::FramePtr frame, AVRational timeBase)
     if (frame->pkt_duration > 0)
         frame->pkt_duration = av_rescale_q(frame->pkt_duration, streamTimeBase, outTimeBase) / (fieldRate ? 2 : 1);
     frame->time_base = outTimeBase;
+    // Applied here; nobody after us may turn the picture again.
+    av_frame_remove_side_data(frame.get(), AV_FRAME_DATA_DISPLAYMATRIX);
     ready.push_back(std::move(frame));
 }
 
@@ -448,6 +450,26 @@ void VideoFilter::flush()
     ready.clear();
     draining = false;
     haveSetup = false;
+}
+
+QImage VideoFilter::displayImage(const AVStream *stream, const AVFrame *frame, QSize target)
+{
+    ffmpeg::FramePtr in(frame ? av_frame_clone(frame) : nullptr);
+    ffmpeg::FramePtr out(av_frame_alloc());
+    if (!in || !out)
+        return QImage();
+    VideoFilter filter;
+    filter.setStream(stream);
+    filter.setTargetSize(target);
+    if (filter.push(in.get()) < 0)
+        return QImage();
+    // bwdif gives its first field only once it knows the stream has ended.
+    if (filter.pull(out.get()) < 0 && (filter.push(nullptr) < 0 || filter.pull(out.get()) < 0))
+        return QImage();
+    SwsContext *converter = nullptr;
+    const QImage image = ffmpeg::convertFrame(&converter, out.get());
+    sws_freeContext(converter);
+    return orientedForDisplay(image, Orientation(), out->sample_aspect_ratio);
 }
 
 bool VideoFilter::needsFiltering() const

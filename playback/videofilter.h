@@ -8,6 +8,7 @@
 #include "decoder/ffmpegsupport.h"
 #include "video/orientation.h"
 
+#include <QImage>
 #include <QSize>
 #include <QString>
 
@@ -41,7 +42,8 @@ struct AVStream;
 //    in one domain when the graph changes in mid-stream (also set in time_base);
 //  - the sample aspect ratio to show them with (container over coded, sane; swapped
 //    by a quarter turn), so framegeometry::displaySize(out size, out SAR) is the
-//    shape to show, with no orientation left to apply;
+//    shape to show, with no orientation left to apply (their display matrix is
+//    removed);
 //  - colour tags that describe them: the decoder's own unless tone-mapped, then
 //    BT.709 limited-range yuv420p.
 // Rotation and deinterlacing keep the pixel format, so swscale afterwards sees the
@@ -85,6 +87,12 @@ public:
     // Drops everything held (bwdif keeps a picture back) for a seek; the stream's
     // settings stay, and the graph is built anew for the next frame.
     void flush();
+
+    // One picture as it is meant to be seen, for thumbnails and previews: through a
+    // filter of its own (turned, deinterlaced, tone-mapped), converted to RGB32 and
+    // stretched to its display size; `target` as in setTargetSize. The frame is not
+    // changed. Null when it cannot be made.
+    static QImage displayImage(const AVStream *stream, const AVFrame *frame, QSize target = QSize());
 
     // Whether the frames pushed last went through a filter graph (false before the
     // first frame).

@@ -86,11 +86,8 @@ int combedPixels(const AVFrame *frame)
 }
 
 // Red, lime or blue at each corner marker, clockwise from the top left.
-QString corners(const AVFrame *frame)
+QString corners(const QImage &image)
 {
-    SwsContext *converter = nullptr;
-    const QImage image = ffmpeg::convertFrame(&converter, frame);
-    sws_freeContext(converter);
     const int w = image.width(), h = image.height();
     QString names;
     for (const QPoint &p : {QPoint(w / 8, h / 8), QPoint(w * 7 / 8, h / 8), QPoint(w * 7 / 8, h * 7 / 8),
@@ -99,6 +96,14 @@ QString corners(const AVFrame *frame)
         names += qRed(c) > 128 ? 'r' : qGreen(c) > 128 ? 'g' : 'b';
     }
     return names;
+}
+
+QString corners(const AVFrame *frame)
+{
+    SwsContext *converter = nullptr;
+    const QImage image = ffmpeg::convertFrame(&converter, frame);
+    sws_freeContext(converter);
+    return corners(image);
 }
 
 } // namespace
@@ -147,6 +152,10 @@ void TestVideoFilter::shownAsMeant()
     const int64_t codedPts = coded->pts;
     const int codedFormat = coded->format;
     const AVColorRange codedRange = coded->color_range;
+    // The same for a still, as thumbnails and previews make them.
+    const QImage still = VideoFilter::displayImage(clip.stream, coded);
+    QCOMPARE(still.size(), shown);
+    QCOMPARE(::corners(still), corners);
 
     VideoFilter filter;
     filter.setStream(clip.stream);
