@@ -560,6 +560,25 @@ void startupSection(const Options &options)
                rows);
 }
 
+// CPU ms per frame and frames of ffmpeg decoding the clip through a filter chain.
+std::pair<double, int> ffmpegFilterRun(const QString &clip, const QString &chain, const QString &threads)
+{
+    const QString progress = scratchDir + QStringLiteral("/ffmpeg.progress");
+    const QString err = scratchDir + QStringLiteral("/ffmpeg.err");
+    QFile::remove(progress);
+    QStringList args{QStringLiteral("ffmpeg"), QStringLiteral("-nostdin"), QStringLiteral("-hide_banner"),
+                     QStringLiteral("-nostats"), QStringLiteral("-benchmark"), QStringLiteral("-progress"), progress};
+    if (threads != QLatin1String("0"))
+        args << QStringLiteral("-filter_threads") << threads;
+    args << QStringLiteral("-i") << clip << QStringLiteral("-an") << QStringLiteral("-vf") << chain
+         << QStringLiteral("-f") << QStringLiteral("null") << QStringLiteral("-");
+    const ChildRun r = runChild(args, false, err);
+    const int frames = ffmpegFrames(progress);
+    if (!r.ok || frames <= 0)
+        return {std::nan(""), 0};
+    return {r.cpuSeconds * 1000.0 / frames, frames};
+}
+
 void filterSection(const Options &options)
 {
     section(QStringLiteral("6. Picture filters on the video worker (VideoFilter), ms per output frame, median of %1 runs\n"
@@ -568,7 +587,10 @@ void filterSection(const Options &options)
                            "   decode+filter: the whole clip demuxed, decoded (all cores) and filtered in turn, as\n"
                            "           the worker does; real time: clip duration / wall time (1 or more keeps up)\n"
                            "   threads: the graph's slice threads (1: the worker thread alone; auto: FFmpeg's choice)\n"
-                           "   budget: one output frame's share of a second (bwdif gives a frame per field)")
+                           "   budget: one output frame's share of a second (bwdif gives a frame per field)\n"
+                           "   reference: ffmpeg -filter_threads N -i CLIP -an -vf CHAIN -f null -, decode included,\n"
+                           "           with our chain (ratio: ours / ffmpeg, CPU per frame) and, for HDR, with FFmpeg's\n"
+                           "           tonemap filter (zscale to linear float, tonemap=mobius, zscale back)")
                 .arg(options.runs));
     struct Case {
         QString file;
@@ -583,14 +605,31 @@ void filterSection(const Options &options)
     QList<QStringList> rows;
     for (const Case &c : cases) {
         for (const QString &threads : {QStringLiteral("1"), QStringLiteral("0")}) {
-            Samples f;
+            Samples f, ref;
+            const QString clip = options.media + QLatin1Char('/') + c.file;
             for (int run = 0; run < options.runs; ++run) {
-                QStringList args{options.filter, options.media + QLatin1Char('/') + c.file, threads};
+                QStringList args{options.filter, clip, threads};
                 if (!c.target.isEmpty())
                     args << c.target;
                 const ChildRun r = runChild(args);
-                if (r.ok)
-                    f.addAll(bench::parseResult(r.output));
+                if (!r.ok)
+                    continue;
+                const auto result = bench::parseResult(r.output);
+                f.addAll(result);
+                const QString chain = result.value(QStringLiteral("chain"));
+                if (chain.isEmpty() || chain == QLatin1String("none"))
+                    continue;
+                ref.add(QStringLiteral("same"), ffmpegFilterRun(clip, chain, threads).first);
+                if (!chain.contains(QLatin1String("lutrgb")))
+                    continue;
+                // The usual chain with FFmpeg's tonemap filter, at the same size.
+                const qsizetype scaled = chain.indexOf(QLatin1String("scale="));
+                const QString shrink = scaled == 0 ? chain.section(QLatin1Char(','), 0, 0) + QLatin1Char(',') : QString();
+                ref.add(QStringLiteral("tonemap"),
+                        ffmpegFilterRun(clip, shrink + QStringLiteral(
+                            "zscale=t=linear:npl=203:p=bt709,format=gbrpf32le,"
+                            "tonemap=mobius:param=0.5:desat=0:peak=4.926,zscale=t=bt709:m=bt709:r=limited,"
+                            "format=yuv420p"), threads).first);
             }
             rows << QStringList{c.label, threads == QLatin1String("0") ? QStringLiteral("auto") : threads,
                                 num(f.median(QStringLiteral("frames_out")), 0),
@@ -600,12 +639,16 @@ void filterSection(const Options &options)
                                 num(f.median(QStringLiteral("first_ms"))),
                                 num(f.median(QStringLiteral("whole_ms"))),
                                 num(f.median(QStringLiteral("whole_cpu_ms"))),
+                                num(ref.median(QStringLiteral("same"))),
+                                num(f.median(QStringLiteral("whole_cpu_ms")) / ref.median(QStringLiteral("same")), 2),
+                                num(ref.median(QStringLiteral("tonemap"))),
                                 num(f.median(QStringLiteral("realtime")), 2)};
         }
     }
     printTable({QStringLiteral("clip"), QStringLiteral("threads"), QStringLiteral("out frames"),
                 QStringLiteral("budget"), QStringLiteral("filter"), QStringLiteral("filter CPU"),
                 QStringLiteral("setup"), QStringLiteral("decode+filter"), QStringLiteral("decode+filter CPU"),
+                QStringLiteral("ffmpeg CPU"), QStringLiteral("ratio"), QStringLiteral("ffmpeg tonemap CPU"),
                 QStringLiteral("real time")},
                rows);
 }

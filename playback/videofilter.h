@@ -85,7 +85,7 @@ public:
     int pull(AVFrame *frame);
 
     // Drops everything held (bwdif keeps a picture back) for a seek; the stream's
-    // settings stay, and the graph is built anew for the next frame.
+    // settings stay. A graph without memory of past pictures is kept.
     void flush();
 
     // One picture as it is meant to be seen, for thumbnails and previews: through a

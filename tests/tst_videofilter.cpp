@@ -172,6 +172,13 @@ void TestVideoFilter::shownAsMeant()
     QCOMPARE(out->format, codedFormat);
     QCOMPARE(out->color_range, codedRange);
     QCOMPARE(out->pts, 2 * codedPts);
+
+    // After a seek, alike.
+    filter.flush();
+    out.reset(av_frame_alloc());
+    QCOMPARE(filter.push(clip.frames.back().get()), 0);
+    QCOMPARE(filter.pull(out.get()), 0);
+    QCOMPARE(::corners(out.get()), corners);
 }
 
 void TestVideoFilter::deinterlacesAtFieldRate()
