@@ -1,27 +1,9 @@
 #include "video/framegeometry.h"
-#include "video/orientation.h"
 
 #include <QTest>
 
 Q_DECLARE_METATYPE(AVRational)
 Q_DECLARE_METATYPE(Orientation)
-
-namespace {
-
-// Which of red, lime, blue and white each corner of an image is, clockwise from the
-// top left: "rgbw" for the test picture as it is coded.
-QString corners(const QImage &image)
-{
-    const int w = image.width() - 1, h = image.height() - 1;
-    QString names;
-    for (const QPoint &p : {QPoint(0, 0), QPoint(w, 0), QPoint(w, h), QPoint(0, h)}) {
-        const QRgb c = image.pixel(p);
-        names += qRed(c) > 128 ? (qGreen(c) > 128 ? 'w' : 'r') : qGreen(c) > 128 ? 'g' : 'b';
-    }
-    return names;
-}
-
-} // namespace
 
 class TestDisplayGeometry : public QObject
 {
@@ -34,8 +16,6 @@ private slots:
     void displaySize();
     void orientationFromMatrix_data();
     void orientationFromMatrix();
-    void orientedForDisplay_data();
-    void orientedForDisplay();
 };
 
 void TestDisplayGeometry::sampleAspectRatio_data()
@@ -67,12 +47,9 @@ void TestDisplayGeometry::displaySize_data()
     QTest::addColumn<AVRational>("sar");
     QTest::addColumn<Orientation>("orientation");
     QTest::addColumn<QSize>("expected");
-    QTest::newRow("PAL 4:3") << QSize(720, 576) << AVRational{16, 15} << Orientation() << QSize(768, 576);
     QTest::newRow("PAL 16:9") << QSize(720, 576) << AVRational{64, 45} << Orientation() << QSize(1024, 576);
     QTest::newRow("NTSC 4:3 grows tall") << QSize(720, 480) << AVRational{8, 9} << Orientation() << QSize(720, 540);
     QTest::newRow("PAL 16:9 turned") << QSize(720, 576) << AVRational{64, 45} << Orientation(90, false) << QSize(576, 1024);
-    QTest::newRow("turned and mirrored") << QSize(1920, 1080) << AVRational{1, 1} << Orientation(270, true) << QSize(1080, 1920);
-    QTest::newRow("upside down") << QSize(1920, 1080) << AVRational{0, 1} << Orientation(180, true) << QSize(1920, 1080);
     QTest::newRow("broken SAR") << QSize(640, 480) << AVRational{1, 0} << Orientation() << QSize(640, 480);
     QTest::newRow("rounds") << QSize(7, 3) << AVRational{3, 2} << Orientation() << QSize(11, 3);
     QTest::newRow("huge") << QSize(2000000000, 2) << AVRational{10, 1} << Orientation() << QSize(2147483647, 2);
@@ -122,40 +99,6 @@ void TestDisplayGeometry::orientationFromMatrix()
     const Orientation got = Orientation::fromDisplayMatrix(matrix);
     QCOMPARE(got.rotation(), rotation);
     QCOMPARE(got.isMirrored(), mirrored);
-}
-
-void TestDisplayGeometry::orientedForDisplay_data()
-{
-    QTest::addColumn<Orientation>("orientation");
-    QTest::addColumn<AVRational>("sar");
-    QTest::addColumn<QSize>("size");
-    QTest::addColumn<QString>("corners");
-    QTest::newRow("as coded") << Orientation() << AVRational{1, 1} << QSize(40, 20) << "rgwb";
-    QTest::newRow("clockwise") << Orientation(90, false) << AVRational{1, 1} << QSize(20, 40) << "brgw";
-    QTest::newRow("counter-clockwise") << Orientation(270, false) << AVRational{1, 1} << QSize(20, 40) << "gwbr";
-    QTest::newRow("mirrored") << Orientation(0, true) << AVRational{1, 1} << QSize(40, 20) << "grbw";
-    QTest::newRow("mirrored, clockwise, wide pixels")
-        << Orientation(90, true) << AVRational{2, 1} << QSize(20, 80) << "wgrb";
-}
-
-void TestDisplayGeometry::orientedForDisplay()
-{
-    QFETCH(Orientation, orientation);
-    QFETCH(AVRational, sar);
-    QFETCH(QSize, size);
-    QFETCH(QString, corners);
-    QImage coded(40, 20, QImage::Format_RGB32);
-    coded.fill(Qt::blue);
-    for (int x = 0; x < 4; ++x) {
-        for (int y = 0; y < 4; ++y) {
-            coded.setPixel(x, y, qRgb(255, 0, 0));
-            coded.setPixel(39 - x, y, qRgb(0, 255, 0));
-            coded.setPixel(39 - x, 19 - y, qRgb(255, 255, 255));
-        }
-    }
-    const QImage shown = ::orientedForDisplay(coded, orientation, sar);
-    QCOMPARE(shown.size(), size);
-    QCOMPARE(::corners(shown), corners);
 }
 
 QTEST_GUILESS_MAIN(TestDisplayGeometry)

@@ -24,25 +24,18 @@ Clip decodeAll(const QString &name)
         return clip;
     clip.format.reset(opened);
     const int index = av_find_best_stream(opened, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (avformat_find_stream_info(opened, nullptr) < 0 || index < 0)
+    const AVCodec *codec = index < 0 ? nullptr : avcodec_find_decoder(opened->streams[index]->codecpar->codec_id);
+    ffmpeg::CodecContextPtr decoder(avcodec_alloc_context3(codec));
+    if (!codec || avformat_find_stream_info(opened, nullptr) < 0
+        || avcodec_parameters_to_context(decoder.get(), opened->streams[index]->codecpar) < 0
+        || avcodec_open2(decoder.get(), codec, nullptr) < 0)
         return clip;
     clip.stream = opened->streams[index];
-    const AVCodec *codec = avcodec_find_decoder(clip.stream->codecpar->codec_id);
-    ffmpeg::CodecContextPtr decoder(avcodec_alloc_context3(codec));
-    if (!decoder || avcodec_parameters_to_context(decoder.get(), clip.stream->codecpar) < 0)
-        return clip;
-    decoder->pkt_timebase = clip.stream->time_base;
-    if (avcodec_open2(decoder.get(), codec, nullptr) < 0)
-        return clip;
     ffmpeg::PacketPtr packet(av_packet_alloc());
-    bool more = true;
-    while (more) {
+    for (bool more = true; more;) {
         more = av_read_frame(opened, packet.get()) >= 0;
-        if (more && packet->stream_index != index) {
-            av_packet_unref(packet.get());
-            continue;
-        }
-        avcodec_send_packet(decoder.get(), more ? packet.get() : nullptr);
+        if (!more || packet->stream_index == index)
+            avcodec_send_packet(decoder.get(), more ? packet.get() : nullptr);
         av_packet_unref(packet.get());
         for (FramePtr frame(av_frame_alloc()); avcodec_receive_frame(decoder.get(), frame.get()) == 0;
              frame.reset(av_frame_alloc()))
@@ -152,10 +145,18 @@ void TestVideoFilter::shownAsMeant()
     const int64_t codedPts = coded->pts;
     const int codedFormat = coded->format;
     const AVColorRange codedRange = coded->color_range;
-    // The same for a still, as thumbnails and previews make them.
+    // The same for stills, as thumbnails and previews make them: through a filter, or
+    // from the coded picture as an image.
     const QImage still = VideoFilter::displayImage(clip.stream, coded);
     QCOMPARE(still.size(), shown);
     QCOMPARE(::corners(still), corners);
+    SwsContext *converter = nullptr;
+    const QImage image = orientedForDisplay(
+        ffmpeg::convertFrame(&converter, coded), Orientation::fromFrame(coded, Orientation::fromStream(clip.stream)),
+        framegeometry::displaySampleAspectRatio(clip.stream->sample_aspect_ratio, coded->sample_aspect_ratio));
+    sws_freeContext(converter);
+    QCOMPARE(image.size(), shown);
+    QCOMPARE(::corners(image), corners);
 
     VideoFilter filter;
     filter.setStream(clip.stream);
