@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures how fast the player decodes, how much each stage of a frame costs, how
 # closely playback keeps real time and how much CPU it takes, beside ffmpeg and mpv
-# on the same clips. About 10 minutes on two cores.
+# on the same clips, and what the picture filters cost. About 10 minutes on two cores,
+# and up to 20 more for the picture filters.
 #
 # Usage: bench/run.sh [--media-only] [BUILD_DIR]
 #   BUILD_DIR        default: build/ of the project (configured if absent)
