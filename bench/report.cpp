@@ -1,8 +1,8 @@
 // Runs bench_player's measurements in fresh processes, runs ffmpeg and mpv on the same
 // clips in the same session, and prints medians and ratios as tables.
 //
-//   bench_report --media DIR --player PATH [--runs N] [--play-seconds S]
-//                [--sections throughput,stages,playback,startup] [--build-type NAME]
+//   bench_report --media DIR --player PATH [--filter PATH] [--runs N] [--play-seconds S]
+//                [--sections throughput,stages,playback,startup,filter] [--build-type NAME]
 
 #include "benchsupport.h"
 
@@ -58,6 +58,7 @@ const char keepMemoryTunables[] =
 struct Options {
     QString media;
     QString player;
+    QString filter; // bench_filter
     int runs = 3;
     double playSeconds = 8;
     QStringList sections;
@@ -559,6 +560,99 @@ void startupSection(const Options &options)
                rows);
 }
 
+// CPU ms per frame and frames of ffmpeg decoding the clip through a filter chain.
+std::pair<double, int> ffmpegFilterRun(const QString &clip, const QString &chain, const QString &threads)
+{
+    const QString progress = scratchDir + QStringLiteral("/ffmpeg.progress");
+    const QString err = scratchDir + QStringLiteral("/ffmpeg.err");
+    QFile::remove(progress);
+    QStringList args{QStringLiteral("ffmpeg"), QStringLiteral("-nostdin"), QStringLiteral("-hide_banner"),
+                     QStringLiteral("-nostats"), QStringLiteral("-benchmark"), QStringLiteral("-progress"), progress};
+    if (threads != QLatin1String("0"))
+        args << QStringLiteral("-filter_threads") << threads;
+    args << QStringLiteral("-i") << clip << QStringLiteral("-an") << QStringLiteral("-vf") << chain
+         << QStringLiteral("-f") << QStringLiteral("null") << QStringLiteral("-");
+    const ChildRun r = runChild(args, false, err);
+    const int frames = ffmpegFrames(progress);
+    if (!r.ok || frames <= 0)
+        return {std::nan(""), 0};
+    return {r.cpuSeconds * 1000.0 / frames, frames};
+}
+
+void filterSection(const Options &options)
+{
+    section(QStringLiteral("6. Picture filters on the video worker (VideoFilter), ms per output frame, median of %1 runs\n"
+                           "   filter: frames decoded beforehand, then through the filter alone; wall and CPU (slice\n"
+                           "           threads included); setup: the first frame, graph built on it\n"
+                           "   decode+filter: the whole clip demuxed, decoded (all cores) and filtered in turn, as\n"
+                           "           the worker does; real time: clip duration / wall time (1 or more keeps up)\n"
+                           "   threads: the graph's slice threads (1: the worker thread alone; auto: FFmpeg's choice)\n"
+                           "   budget: one output frame's share of a second (bwdif gives a frame per field)\n"
+                           "   reference: ffmpeg -filter_threads N -i CLIP -an -vf CHAIN -f null -, decode included,\n"
+                           "           with our chain (ratio: ours / ffmpeg, CPU per frame) and, for HDR, with FFmpeg's\n"
+                           "           tonemap filter (zscale to linear float, tonemap=mobius, zscale back)")
+                .arg(options.runs));
+    struct Case {
+        QString file;
+        QString label;
+        QString target;
+    };
+    const std::vector<Case> cases = {
+        {QStringLiteral("1080i25.mp4"), QStringLiteral("1080i25 H.264, deinterlaced"), QString()},
+        {QStringLiteral("2160p30-hdr.mp4"), QStringLiteral("2160p30 HEVC PQ, tone-mapped"), QString()},
+        {QStringLiteral("2160p30-hdr.mp4"), QStringLiteral("  the same shown at 1920x1080"), QStringLiteral("1920x1080")},
+    };
+    QList<QStringList> rows;
+    for (const Case &c : cases) {
+        for (const QString &threads : {QStringLiteral("1"), QStringLiteral("0")}) {
+            Samples f, ref;
+            const QString clip = options.media + QLatin1Char('/') + c.file;
+            for (int run = 0; run < options.runs; ++run) {
+                QStringList args{options.filter, clip, threads};
+                if (!c.target.isEmpty())
+                    args << c.target;
+                const ChildRun r = runChild(args);
+                if (!r.ok)
+                    continue;
+                const auto result = bench::parseResult(r.output);
+                f.addAll(result);
+                const QString chain = result.value(QStringLiteral("chain"));
+                if (chain.isEmpty() || chain == QLatin1String("none"))
+                    continue;
+                ref.add(QStringLiteral("same"), ffmpegFilterRun(clip, chain, threads).first);
+                if (!chain.contains(QLatin1String("lutrgb")))
+                    continue;
+                // The usual chain with FFmpeg's tonemap filter, at the same size.
+                const qsizetype scaled = chain.indexOf(QLatin1String("scale="));
+                const QString shrink = scaled == 0 ? chain.section(QLatin1Char(','), 0, 0) + QLatin1Char(',') : QString();
+                ref.add(QStringLiteral("tonemap"),
+                        ffmpegFilterRun(clip, shrink + QStringLiteral(
+                            "zscale=t=linear:npl=203:p=bt709,format=gbrpf32le,"
+                            "tonemap=mobius:param=0.5:desat=0:peak=4.926,zscale=t=bt709:m=bt709:r=limited,"
+                            "format=yuv420p"), threads).first);
+            }
+            rows << QStringList{c.label, threads == QLatin1String("0") ? QStringLiteral("auto") : threads,
+                                num(f.median(QStringLiteral("frames_out")), 0),
+                                num(f.median(QStringLiteral("budget_ms"))),
+                                num(f.median(QStringLiteral("filter_ms"))),
+                                num(f.median(QStringLiteral("filter_cpu_ms"))),
+                                num(f.median(QStringLiteral("first_ms"))),
+                                num(f.median(QStringLiteral("whole_ms"))),
+                                num(f.median(QStringLiteral("whole_cpu_ms"))),
+                                num(ref.median(QStringLiteral("same"))),
+                                num(f.median(QStringLiteral("whole_cpu_ms")) / ref.median(QStringLiteral("same")), 2),
+                                num(ref.median(QStringLiteral("tonemap"))),
+                                num(f.median(QStringLiteral("realtime")), 2)};
+        }
+    }
+    printTable({QStringLiteral("clip"), QStringLiteral("threads"), QStringLiteral("out frames"),
+                QStringLiteral("budget"), QStringLiteral("filter"), QStringLiteral("filter CPU"),
+                QStringLiteral("setup"), QStringLiteral("decode+filter"), QStringLiteral("decode+filter CPU"),
+                QStringLiteral("ffmpeg CPU"), QStringLiteral("ratio"), QStringLiteral("ffmpeg tonemap CPU"),
+                QStringLiteral("real time")},
+               rows);
+}
+
 QString firstLineOf(const QStringList &command)
 {
     const ChildRun r = runChild(command);
@@ -579,6 +673,8 @@ int main(int argc, char **argv)
             options.media = QDir(value).absolutePath();
         else if (key == QLatin1String("--player"))
             options.player = QFileInfo(value).absoluteFilePath();
+        else if (key == QLatin1String("--filter"))
+            options.filter = QFileInfo(value).absoluteFilePath();
         else if (key == QLatin1String("--runs"))
             options.runs = qMax(1, value.toInt());
         else if (key == QLatin1String("--play-seconds"))
@@ -590,14 +686,17 @@ int main(int argc, char **argv)
     }
     if (options.player.isEmpty())
         options.player = QCoreApplication::applicationDirPath() + QStringLiteral("/bench_player");
+    if (options.filter.isEmpty())
+        options.filter = QFileInfo(options.player).absolutePath() + QStringLiteral("/bench_filter");
     if (options.media.isEmpty() || !QFileInfo::exists(options.player)) {
-        std::fprintf(stderr, "usage: bench_report --media DIR [--player PATH] [--runs N] [--play-seconds S]\n"
-                             "                    [--sections throughput,stages,playback,startup]\n");
+        std::fprintf(stderr, "usage: bench_report --media DIR [--player PATH] [--filter PATH] [--runs N]\n"
+                             "                    [--play-seconds S] [--sections throughput,stages,playback,startup,filter]\n");
         return 2;
     }
     if (options.sections.isEmpty())
         options.sections = QStringList{QStringLiteral("throughput"), QStringLiteral("stages"),
-                                       QStringLiteral("playback"), QStringLiteral("startup")};
+                                       QStringLiteral("playback"), QStringLiteral("startup"),
+                                       QStringLiteral("filter")};
 
     // The measured programs get a home of their own: the window must not pick up a
     // user's playlist or full-screen setting, nor write over them.
@@ -640,6 +739,8 @@ int main(int argc, char **argv)
         playbackSection(options);
     if (options.sections.contains(QLatin1String("startup")))
         startupSection(options);
+    if (options.sections.contains(QLatin1String("filter")))
+        filterSection(options);
 
     out << "\nDone in " << num(bench::secondsSince(startNs), 0) << " s; load average at end: " << loadAverage()
         << "\n  child programs' messages: " << logPath << '\n';

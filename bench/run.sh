@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Measures how fast the player decodes, how much each stage of a frame costs, how
 # closely playback keeps real time and how much CPU it takes, beside ffmpeg and mpv
-# on the same clips. About 10 minutes on two cores.
+# on the same clips, and what the picture filters cost. About 10 minutes on two cores,
+# and up to 20 more for the picture filters.
 #
 # Usage: bench/run.sh [--media-only] [BUILD_DIR]
 #   BUILD_DIR        default: build/ of the project (configured if absent)
@@ -10,7 +11,7 @@
 #   BENCH_MEDIA          clip cache, default BUILD_DIR/bench-media (made once, kept)
 #   BENCH_RUNS           runs per figure, default 3 (the median is reported)
 #   BENCH_PLAY_SECONDS   playback time per run, default 8
-#   BENCH_SECTIONS       any of throughput,stages,playback,startup,subtitles; default all
+#   BENCH_SECTIONS       any of throughput,stages,playback,startup,filter,subtitles; default all
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -55,7 +56,32 @@ make_clips() {
   rm -f "$media"/.complete-*
   touch "$stamp"
 }
+# The picture filter stage: interlaced 1080i25 H.264 (50 fields a second, top first)
+# and 2160p30 HEVC Main 10 in PQ with HDR10 metadata. A stamp of their own, so that
+# adding them did not remake the clips above.
+make_filter_clips() {
+  local stamp="$media/.filter-$(sed -n '/^make_filter_clips()/,/^}/p' "$0" | sha1sum | cut -c1-12)"
+  [ -f "$stamp" ] && return 0
+  mkdir -p "$media"
+  local ff=(ffmpeg -nostdin -hide_banner -loglevel error -y)
+  echo "bench: making 1080i25.mp4" >&2
+  "${ff[@]}" -f lavfi -i "testsrc2=size=1920x1080:rate=50:duration=6" -f lavfi -i "sine=frequency=440:duration=6" \
+    -vf "noise=alls=6:allf=t,tinterlace=mode=interleave_top,setfield=tff" -g 50 \
+    -c:v libx264 -preset veryfast -crf 23 -pix_fmt yuv420p -flags +ildct+ilme -maxrate 8M -bufsize 16M \
+    -c:a aac -b:a 128k -shortest "$media/1080i25.tmp.mp4"
+  mv "$media/1080i25.tmp.mp4" "$media/1080i25.mp4"
+  echo "bench: making 2160p30-hdr.mp4" >&2
+  "${ff[@]}" -f lavfi -i "testsrc2=size=3840x2160:rate=30:duration=3" -f lavfi -i "sine=frequency=440:duration=3" \
+    -vf "noise=alls=6:allf=t,format=yuv420p10le" -g 60 -c:v libx265 -preset ultrafast -crf 26 -pix_fmt yuv420p10le \
+    -x265-params "log-level=error:hdr10=1:repeat-headers=1:max-cll=1000,400:master-display=G(13250,34500)B(7500,3000)R(34000,16000)WP(15635,16450)L(10000000,50)" \
+    -color_primaries bt2020 -color_trc smpte2084 -colorspace bt2020nc -color_range tv -tag:v hvc1 \
+    -maxrate 25M -bufsize 50M -c:a aac -b:a 128k -shortest "$media/2160p30-hdr.tmp.mp4"
+  mv "$media/2160p30-hdr.tmp.mp4" "$media/2160p30-hdr.mp4"
+  rm -f "$media"/.filter-*
+  touch "$stamp"
+}
 make_clips
+make_filter_clips
 [ "$media_only" = 1 ] && exit 0
 
 # --- build -------------------------------------------------------------------------
@@ -68,14 +94,15 @@ fi
 if grep -q '^ZELTORA_SANITIZE:BOOL=ON' "$build/CMakeCache.txt"; then
   echo "bench: warning: $build is a sanitizer build; its figures say little" >&2
 fi
-cmake --build "$build" -j "$(nproc)" --target bench_player bench_report bench_subtitles
+cmake --build "$build" -j "$(nproc)" --target bench_player bench_filter bench_report bench_subtitles
 
 # --- measure -----------------------------------------------------------------------
-sections=${BENCH_SECTIONS:-throughput,stages,playback,startup,subtitles}
+sections=${BENCH_SECTIONS:-throughput,stages,playback,startup,filter,subtitles}
 if [[ ",$sections," == *,subtitles,* ]]; then
   "$build/bench/bench_subtitles" --runs "${BENCH_RUNS:-3}"
 fi
 exec "$build/bench/bench_report" --media "$media" --player "$build/bench/bench_player" \
+     --filter "$build/bench/bench_filter" \
      --runs "${BENCH_RUNS:-3}" --play-seconds "${BENCH_PLAY_SECONDS:-8}" \
      --sections "$sections" \
      --build-type "$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt")"

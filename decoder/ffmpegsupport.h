@@ -9,6 +9,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
 #include <libavformat/avformat.h>
 #include <libavutil/buffer.h>
 #include <libavutil/frame.h>
@@ -37,6 +38,7 @@ struct PacketFreer { void operator()(AVPacket *p) const { av_packet_free(&p); } 
 struct SwsFreer { void operator()(SwsContext *s) const { sws_freeContext(s); } };
 struct SwrFreer { void operator()(SwrContext *s) const { swr_free(&s); } };
 struct CodecParametersFreer { void operator()(AVCodecParameters *p) const { avcodec_parameters_free(&p); } };
+struct FilterGraphFreer { void operator()(AVFilterGraph *g) const { avfilter_graph_free(&g); } };
 
 using FormatContextPtr = std::unique_ptr<AVFormatContext, FormatContextCloser>;
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFreer>;
@@ -45,6 +47,7 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
 using SwrPtr = std::unique_ptr<SwrContext, SwrFreer>;
 using CodecParametersPtr = std::unique_ptr<AVCodecParameters, CodecParametersFreer>;
+using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphFreer>;
 
 // Recycles the memory of frame images of one size. A buffer goes back to the pool
 // only when the last QImage sharing it is gone, so an image already handed out is

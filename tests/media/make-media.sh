@@ -184,4 +184,49 @@ cp subs-source.ass beside/Film.EN.ASS
 head -c 3000 /dev/zero | tr '\0' '\377' > beside/film.broken.srt
 : > beside/filmmaker.srt
 
+# --- Picture geometry and filters ---------------------------------------------------
+# Markers tell up from down and left from right: red top left, lime top right, on blue.
+marked() { echo "color=c=blue:s=$1x$2:r=25:d=0.2,drawbox=x=0:y=0:w=$(($1/4)):h=$(($2/4)):color=red:t=fill,drawbox=x=$(($1*3/4)):y=0:w=$(($1/4)):h=$(($2/4)):color=lime:t=fill"; }
+ff -f lavfi -i "$(marked 96 64)" "${x264[@]}" -movflags +faststart upright.mp4
+# ffmpeg's rotate tag counts counter-clockwise: 270 shows the picture turned clockwise.
+ff -i upright.mp4 -c copy -metadata:s:v rotate=270 turned-90.mp4
+ff -i upright.mp4 -c copy -metadata:s:v rotate=90 turned-270.mp4
+# The track header's matrix written directly (x' = a x + c y + tx, y' = b x + d y + ty).
+set_matrix() {
+  python3 - "$@" <<'PY'
+import struct, sys
+path, a, b, c, d, tx, ty = sys.argv[1], *(round(float(v) * 65536) for v in sys.argv[2:])
+data = bytearray(open(path, 'rb').read())
+at = data.find(b'tkhd')  # the only track; the header precedes the media data (faststart)
+version = data[at + 4]
+struct.pack_into('>9i', data, at + 8 + (32 if version == 1 else 20) + 16, a, b, 0, c, d, 0, tx, ty, 1 << 30)
+open(path, 'wb').write(data)
+PY
+}
+cp upright.mp4 mirrored.mp4 && set_matrix mirrored.mp4 -1 0 0 1 96 0
+cp upright.mp4 transposed.mp4 && set_matrix transposed.mp4 0 1 1 0 0 0
+# 720x576 with non-square pixels: 4:3 and 16:9 in the stream, 16:9 only in the container.
+ff -f lavfi -i "$(marked 720 576)" -vf setsar=16/15 "${x264[@]}" sar-4x3.mp4
+ff -f lavfi -i "$(marked 720 576)" -vf setsar=64/45 "${x264[@]}" sar-16x9.mp4
+ff -i sar-16x9.mp4 -c copy -metadata:s:v rotate=270 sar-16x9-turned.mp4
+ff -f lavfi -i "$(marked 720 576)" -vf setsar=0 "${x264[@]}" sar-none.mp4
+ff -i sar-none.mp4 -c copy -aspect 16:9 sar-container.mp4
+rm -f sar-none.mp4
+# Interlaced, top field first: a white bar on black moving 6 pixels per field, so every
+# unfiltered frame combs at its edges.
+fields() { echo "color=c=black:s=$1:r=50:d=$2[bg];color=c=white:s=24x96:r=50:d=$2[fg];[bg][fg]overlay=x='mod(n*6,136)':y=0"; }
+interlace=(-vf "tinterlace=mode=interleave_top,setfield=tff" -c:v libx264 -preset veryfast -pix_fmt yuv420p -qp 0 -flags +ildct+ilme)
+ff -f lavfi -i "$(fields 160x96 1)" "${interlace[@]}" interlaced.mp4
+ff -f lavfi -i "$(fields 160x96 0.4)" "${interlace[@]}" -f h264 inter-a.h264
+ff -f lavfi -i "$(fields 128x80 0.4)" "${interlace[@]}" -f h264 inter-b.h264
+cat inter-a.h264 inter-b.h264 > interlaced-sizechange.h264
+rm -f inter-a.h264 inter-b.h264
+# HDR, 10 bits: left half mid-grey (BT.2408: 26 nits, 38 % signal in PQ and in HLG),
+# right half reference white (203 nits: 58 % in PQ, 75 % in HLG), limited range.
+for clip in "pq:smpte2084:573" "hlg:arib-std-b67:721"; do
+  IFS=: read -r name transfer white <<<"$clip"
+  ff -f lavfi -i "nullsrc=s=128x64:r=25:d=0.2" -vf "format=yuv420p10le,geq=lum='if(lt(X,64),397,$white)':cb=512:cr=512" \
+     -color_primaries bt2020 -color_trc "$transfer" -colorspace bt2020nc -color_range tv -c:v ffv1 "hdr-$name.mkv"
+done
+
 touch "$stamp"
