@@ -96,15 +96,27 @@ QString errorText(int errnum)
     return QString::fromUtf8(buffer);
 }
 
-int openLocalInput(AVFormatContext **ctx, const QString &path)
+int openLocalInput(AVFormatContext **ctx, const QString &path, const AVIOInterruptCB *interrupt)
 {
     *ctx = nullptr;
+    // The callback has to be in place before the open: opening and probing the
+    // format are reads that may block too.
+    if (interrupt) {
+        *ctx = avformat_alloc_context();
+        if (!*ctx) {
+            qWarning() << "Could not allocate a format context for" << path;
+            return AVERROR(ENOMEM);
+        }
+        (*ctx)->interrupt_callback = *interrupt;
+    }
     AVDictionary *options = nullptr;
     // The whitelist travels into every nested open (playlists, segments,
     // references), so a media file cannot pull anything but local files.
     int ret = av_dict_set(&options, "protocol_whitelist", "file", 0);
     if (ret < 0) {
         qWarning() << "Could not restrict input protocols:" << errorText(ret);
+        avformat_free_context(*ctx);
+        *ctx = nullptr;
         return ret;
     }
     // With the explicit "file:" scheme FFmpeg never reads a protocol name out of

@@ -23,8 +23,11 @@ QString errorText(int errnum);
 // avformat_open_input restricted to the local file protocol: no path, argument or
 // playlist inside a media file can make us read network or other-protocol resources.
 // A path such as "concat:a.mp4" is opened as the local file of that name.
-// Returns FFmpeg's result; on failure *ctx is null.
-int openLocalInput(AVFormatContext **ctx, const QString &path);
+// With an interrupt callback, every blocking step of this and later reads asks it
+// and gives up (AVERROR_EXIT) once it answers non-zero; the callback must outlive
+// the context. Returns FFmpeg's result; on failure *ctx is null.
+int openLocalInput(AVFormatContext **ctx, const QString &path,
+                   const AVIOInterruptCB *interrupt = nullptr);
 
 // Recycles the memory of frame images of one size. A buffer goes back to the pool
 // only when the last QImage sharing it is gone, so an image already handed out is

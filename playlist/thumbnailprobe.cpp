@@ -1,19 +1,19 @@
 #include "playlist/thumbnailprobe.h"
 
 #include "decoder/ffmpegsupport.h"
+#include "playlist/mediapaths.h"
 
 #include <QLoggingCategory>
 
-// Failures are common and expected here (audio files, half-copied downloads) and the
-// playlist asks again on every repaint, so they are logged at debug level only.
+// Failures are common and expected here (audio files, half-copied downloads), so
+// they are logged at debug level only.
 Q_LOGGING_CATEGORY(lcThumbnail, "zeltora.thumbnail", QtWarningMsg)
 
 namespace thumbnailprobe {
 
 namespace {
 
-// A stream that never yields a picture must not make the GUI thread read the whole
-// file: give up after 500 packets or 16 MiB of packet data, whichever comes first.
+// A stream that never yields a picture must not make the probe read the whole file: give up after 500 packets or 16 MiB of packet data, whichever comes first.
 // A healthy file shows its first picture within a few dozen packets.
 constexpr int maxPackets = 500;
 constexpr qint64 maxPacketBytes = 16 * 1024 * 1024;
@@ -28,12 +28,27 @@ bool receiveFrame(AVCodecContext *decoder, AVFrame *frame, const QString &path)
     return false;
 }
 
+int askInterrupt(void *opaque)
+{
+    const auto *interrupted = static_cast<const Interrupt *>(opaque);
+    return (*interrupted)() ? 1 : 0;
+}
+
 } // namespace
 
-QImage firstFrame(const QString &path)
+QImage firstFrame(const QString &path, const Interrupt &interrupted)
 {
+    // Opening a named pipe blocks until someone writes to it, beyond the reach of
+    // any interrupt callback.
+    if (!mediapaths::isPlayableFile(path)) {
+        qCDebug(lcThumbnail) << "Not a regular file:" << path;
+        return QImage();
+    }
+    const AVIOInterruptCB callback{askInterrupt, const_cast<Interrupt *>(&interrupted)};
+    const auto stop = [&interrupted] { return interrupted && interrupted(); };
+
     AVFormatContext *openedFormat = nullptr;
-    int ret = ffmpeg::openLocalInput(&openedFormat, path);
+    int ret = ffmpeg::openLocalInput(&openedFormat, path, interrupted ? &callback : nullptr);
     if (ret < 0 || !openedFormat) {
         qCDebug(lcThumbnail) << "Cannot open" << path << ffmpeg::errorText(ret);
         return QImage();
@@ -85,6 +100,8 @@ QImage firstFrame(const QString &path)
     int packetsRead = 0;
     qint64 bytesRead = 0;
     while (!haveFrame) {
+        if (stop())
+            return QImage();
         if (packetsRead >= maxPackets || bytesRead >= maxPacketBytes) {
             qCDebug(lcThumbnail) << "No picture within" << packetsRead << "packets of" << path;
             break;
@@ -109,7 +126,7 @@ QImage firstFrame(const QString &path)
 
     // Decoders that reorder frames hold the first pictures back until more input
     // comes; a very short file only gives them up when the decoder is drained.
-    if (!haveFrame) {
+    if (!haveFrame && !stop()) {
         ret = avcodec_send_packet(decoder.get(), nullptr);
         if (ret < 0)
             qCDebug(lcThumbnail) << "Cannot drain the decoder for" << path << ffmpeg::errorText(ret);

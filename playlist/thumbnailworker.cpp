@@ -1,0 +1,182 @@
+#include "playlist/thumbnailworker.h"
+
+#include <QFileInfo>
+
+namespace {
+
+// Files looked at in one go before a waiting thumbnail gets its turn: checks are
+// cheap, but a thousand of them on a slow disk must not hold back what is on screen.
+constexpr int checksPerTurn = 64;
+
+FileCheck look(const QString &path)
+{
+    FileCheck check;
+    check.path = path;
+    if (path.isEmpty())
+        return check;
+    const QFileInfo info(path);
+    check.exists = info.exists();
+    check.available = check.exists && info.isFile();
+    if (check.available)
+        check.stamp = {info.size(), info.lastModified().toMSecsSinceEpoch()};
+    return check;
+}
+
+} // namespace
+
+ThumbnailWorker::ThumbnailWorker(thumbnailprobe::Probe probe, const QString &cacheFolder,
+                                 QObject *parent)
+    : QObject(parent), probe(std::move(probe)), cache(cacheFolder)
+{
+    qRegisterMetaType<FileCheck>();
+    qRegisterMetaType<FileStamp>();
+    thread = std::thread([this] { run(); });
+}
+
+ThumbnailWorker::~ThumbnailWorker()
+{
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        stopping = true;
+    }
+    stopRequested = true;
+    wake.notify_all();
+    thread.join();
+}
+
+void ThumbnailWorker::requestThumbnail(const QString &path)
+{
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (path == current && !currentCancelled)
+            return;
+        if (auto it = queued.find(path); it != queued.end()) {
+            queue.splice(queue.begin(), queue, it.value());
+            return;
+        }
+        queue.push_front(path);
+        queued.insert(path, queue.begin());
+        if (queue.size() > size_t(maxQueued)) {
+            queued.remove(queue.back());
+            queue.pop_back();
+        }
+    }
+    wake.notify_one();
+}
+
+void ThumbnailWorker::requestChecks(const QStringList &paths)
+{
+    if (paths.isEmpty())
+        return;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        for (const QString &path : paths) {
+            if (!checksQueued.contains(path)) {
+                checksQueued.insert(path);
+                checks.append(path);
+            }
+        }
+    }
+    wake.notify_one();
+}
+
+void ThumbnailWorker::cancel(const QStringList &paths)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    for (const QString &path : paths) {
+        if (auto it = queued.find(path); it != queued.end()) {
+            queue.erase(it.value());
+            queued.erase(it);
+        }
+        if (checksQueued.remove(path))
+            checks.removeOne(path);
+        if (path == current)
+            currentCancelled = true;
+    }
+}
+
+void ThumbnailWorker::cancelAll()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    queue.clear();
+    queued.clear();
+    checks.clear();
+    checksQueued.clear();
+    if (!current.isEmpty())
+        currentCancelled = true;
+}
+
+bool ThumbnailWorker::interrupted() const
+{
+    return stopRequested.load(std::memory_order_relaxed) || currentCancelled.load(std::memory_order_relaxed);
+}
+
+void ThumbnailWorker::run()
+{
+    for (;;) {
+        QStringList someChecks;
+        QString path;
+        {
+            std::unique_lock<std::mutex> guard(lock);
+            wake.wait(guard, [this] { return stopping || !checks.isEmpty() || !queue.empty(); });
+            if (stopping)
+                return;
+            someChecks = checks.mid(0, checksPerTurn);
+            checks.remove(0, someChecks.size());
+            for (const QString &checked : std::as_const(someChecks))
+                checksQueued.remove(checked);
+            if (!queue.empty()) {
+                path = queue.front();
+                queue.pop_front();
+                queued.remove(path);
+                current = path;
+                currentCancelled = false;
+            }
+        }
+        if (!someChecks.isEmpty())
+            serveChecks(someChecks);
+        if (!path.isEmpty()) {
+            serveThumbnail(path);
+            std::lock_guard<std::mutex> guard(lock);
+            current.clear();
+        }
+    }
+}
+
+void ThumbnailWorker::serveChecks(QStringList paths)
+{
+    QList<FileCheck> found;
+    found.reserve(paths.size());
+    for (const QString &path : std::as_const(paths)) {
+        if (stopRequested)
+            return;
+        found.append(look(path));
+    }
+    emit filesChecked(found);
+}
+
+void ThumbnailWorker::serveThumbnail(const QString &path)
+{
+    const FileCheck check = look(path);
+    if (!check.available) {
+        // Never handed to the probe: opening a pipe or a device could block for good.
+        emit filesChecked({check});
+        return;
+    }
+    ThumbnailCache::Entry cached = cache.load(path, check.stamp);
+    if (cached.result != ThumbnailCache::Result::Miss) {
+        emit thumbnailReady(path, check.stamp, cached.picture);
+        return;
+    }
+
+    const QImage frame = probe ? probe(path, [this] { return interrupted(); }) : QImage();
+    // A probe broken off says nothing about the file.
+    if (interrupted())
+        return;
+    const QImage thumbnail = thumbnailprobe::cropThumbnail(frame);
+    if (thumbnail.isNull())
+        cache.storeNoPicture(path, check.stamp);
+    else
+        cache.storePicture(path, check.stamp, thumbnail);
+    emit thumbnailReady(path, check.stamp, thumbnail);
+}
