@@ -149,8 +149,12 @@ ThumbnailCache::Entry ThumbnailCache::load(const QString &path, const FileStamp 
     const QByteArray key = keyOf(path, stamp);
     if (noPictureKeys.contains(key))
         return {Result::NoPicture, QImage()};
-    if (const auto it = recent.constFind(key); it != recent.constEnd())
+    if (const auto it = recent.constFind(key); it != recent.constEnd()) {
+        // Written or read moments ago, so its time on disk is recent enough.
+        if (auto use = stored.find(fileNameOf(key)); use != stored.end())
+            use->usedMs = useClock();
         return {Result::Picture, it.value()};
+    }
     if (folder.isEmpty())
         return {};
 
