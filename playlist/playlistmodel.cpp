@@ -52,7 +52,11 @@ PlaylistModel::PlaylistModel(thumbnailprobe::Probe thumbnailProbe, const QString
     : QAbstractListModel(parent),
       probe(thumbnailProbe),
       worker(std::make_unique<ThumbnailWorker>(std::move(thumbnailProbe), cacheFolder)),
-      recheckTimer(new QTimer(this))
+      recheckTimer(new QTimer(this)),
+      // One object each, so their pixmaps are drawn once, not at every paint; made
+      // here because the first one loads the SVG icon plugin, a few milliseconds.
+      audioIcon(QStringLiteral(":/icons/audio-icon.svg")),
+      noPictureIcon(QStringLiteral(":/icons/no-picture.svg"))
 {
     connect(worker.get(), &ThumbnailWorker::filesChecked, this, &PlaylistModel::applyChecks,
             Qt::QueuedConnection);
@@ -99,11 +103,11 @@ QVariant PlaylistModel::data(const QModelIndex &index, int role) const
         return QVariant();
     case Qt::DecorationRole: {
         if (isAudioPath(path))
-            return QIcon(QStringLiteral(":/icons/audio-icon.svg"));
+            return audioIcon;
         if (state == files.constEnd())
             return QVariant();
         if (unavailable || state->thumbnail == Thumbnail::NoPicture)
-            return QIcon(QStringLiteral(":/icons/no-picture.svg"));
+            return noPictureIcon;
         if (state->thumbnail == Thumbnail::Picture)
             return state->picture;
         // Painting a row is what asks for its thumbnail, so what is on screen comes first.

@@ -9,6 +9,7 @@
 
 #include <QAbstractListModel>
 #include <QHash>
+#include <QIcon>
 #include <QImage>
 #include <QList>
 #include <QStringList>
@@ -99,4 +100,6 @@ private:
     thumbnailprobe::Probe probe;
     std::unique_ptr<ThumbnailWorker> worker;
     QTimer *recheckTimer;
+    const QIcon audioIcon;
+    const QIcon noPictureIcon;
 };

@@ -2,11 +2,29 @@
 
 #include <QFileInfo>
 
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 // Files looked at in one go before a waiting thumbnail gets its turn: checks are
 // cheap, but a thousand of them on a slow disk must not hold back what is on screen.
 constexpr int checksPerTurn = 64;
+
+// Thumbnails are background work: on a busy machine the GUI thread (and playback)
+// must win the processor whenever both want it. Lowering a thread's own priority
+// needs no privilege.
+void lowerThisThreadsPriority()
+{
+#ifdef Q_OS_LINUX
+    const auto tid = pid_t(syscall(SYS_gettid));
+    const int current = getpriority(PRIO_PROCESS, id_t(tid));
+    setpriority(PRIO_PROCESS, id_t(tid), qMin(current + 10, 19));
+#endif
+}
 
 FileCheck look(const QString &path)
 {
@@ -113,6 +131,7 @@ bool ThumbnailWorker::interrupted() const
 
 void ThumbnailWorker::run()
 {
+    lowerThisThreadsPriority();
     for (;;) {
         QStringList someChecks;
         QString path;
