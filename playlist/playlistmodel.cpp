@@ -58,9 +58,7 @@ PlaylistModel::PlaylistModel(thumbnailprobe::Probe thumbnailProbe, const QString
       audioIcon(QStringLiteral(":/icons/audio-icon.svg")),
       noPictureIcon(QStringLiteral(":/icons/no-picture.svg"))
 {
-    connect(worker.get(), &ThumbnailWorker::filesChecked, this, &PlaylistModel::applyChecks,
-            Qt::QueuedConnection);
-    connect(worker.get(), &ThumbnailWorker::thumbnailReady, this, &PlaylistModel::applyThumbnail,
+    connect(worker.get(), &ThumbnailWorker::answersReady, this, &PlaylistModel::takeAnswers,
             Qt::QueuedConnection);
     recheckTimer->setInterval(defaultRecheckMs);
     connect(recheckTimer, &QTimer::timeout, this, &PlaylistModel::recheckFiles);
@@ -259,32 +257,28 @@ bool PlaylistModel::applyStamp(FileState &state, bool exists, bool available, co
     return changed;
 }
 
-void PlaylistModel::applyChecks(const QList<FileCheck> &checks)
+void PlaylistModel::takeAnswers()
 {
-    QSet<QString> changed;
-    for (const FileCheck &check : checks) {
+    // Paths whose thumbnail arrived, and paths whose availability (and so their
+    // tooltip, colour and decoration) changed.
+    QSet<QString> newPictures, changed;
+    const QList<WorkerAnswer> answers = worker->takeAnswers();
+    for (const WorkerAnswer &answer : answers) {
+        const FileCheck &check = answer.check;
         const auto state = files.find(check.path);
         if (state == files.end())
             continue; // removed since it was asked for
         if (applyStamp(*state, check.exists, check.available, check.stamp))
             changed.insert(check.path);
+        if (answer.hasThumbnail) {
+            state->thumbnail = answer.thumbnail.isNull() ? Thumbnail::NoPicture : Thumbnail::Picture;
+            state->picture = answer.thumbnail;
+            newPictures.insert(check.path);
+        }
     }
+    newPictures.subtract(changed);
     emitChanged(changed, {Qt::DecorationRole, Qt::ToolTipRole, Qt::ForegroundRole});
-}
-
-void PlaylistModel::applyThumbnail(const QString &path, const FileStamp &stamp, const QImage &thumbnail)
-{
-    const auto state = files.find(path);
-    if (state == files.end())
-        return;
-    const bool wasAvailable = state->available;
-    applyStamp(*state, true, true, stamp);
-    state->thumbnail = thumbnail.isNull() ? Thumbnail::NoPicture : Thumbnail::Picture;
-    state->picture = thumbnail;
-    if (wasAvailable)
-        emitChanged({path}, {Qt::DecorationRole});
-    else
-        emitChanged({path}, {Qt::DecorationRole, Qt::ToolTipRole, Qt::ForegroundRole});
+    emitChanged(newPictures, {Qt::DecorationRole});
 }
 
 // One signal over the span of rows that hold any of the paths.

@@ -1,8 +1,8 @@
 #pragma once
 
 // Threads: lives on the GUI thread and answers from memory only; a ThumbnailWorker
-// of its own looks at files, keeps the disk cache and makes thumbnails, and sends
-// its answers back as queued signals.
+// of its own looks at files, keeps the disk cache and makes thumbnails, and hands
+// its answers back in batches, announced by a queued signal.
 
 #include "playlist/thumbnailcache.h"
 #include "playlist/thumbnailprobe.h"
@@ -18,7 +18,6 @@
 
 class QTimer;
 class ThumbnailWorker;
-struct FileCheck;
 
 // The playlist: media paths in order, shown with their file names, full paths as
 // tooltips, and a small picture: an audio icon, a thumbnail of the first frame, or
@@ -90,8 +89,7 @@ private:
         QImage picture;
     };
 
-    void applyChecks(const QList<FileCheck> &checks);
-    void applyThumbnail(const QString &path, const FileStamp &stamp, const QImage &thumbnail);
+    void takeAnswers();
     bool applyStamp(FileState &state, bool exists, bool available, const FileStamp &stamp);
     void emitChanged(const QSet<QString> &paths, const QList<int> &roles);
 

@@ -7,7 +7,6 @@
 #include <QHash>
 #include <QImage>
 #include <QList>
-#include <QMetaType>
 #include <QSet>
 #include <QString>
 
@@ -24,7 +23,6 @@ struct FileStamp {
     }
     friend bool operator!=(const FileStamp &a, const FileStamp &b) { return !(a == b); }
 };
-Q_DECLARE_METATYPE(FileStamp)
 
 // Thumbnails kept on disk between runs, one small file each, named after a hash of
 // the media file's path, size and modification time. Every file carries its full key

@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 
+#include <utility>
+
 #ifdef Q_OS_LINUX
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -46,8 +48,6 @@ ThumbnailWorker::ThumbnailWorker(thumbnailprobe::Probe probe, const QString &cac
                                  QObject *parent)
     : QObject(parent), probe(std::move(probe)), cache(cacheFolder)
 {
-    qRegisterMetaType<FileCheck>();
-    qRegisterMetaType<FileStamp>();
     thread = std::thread([this] { run(); });
 }
 
@@ -124,6 +124,26 @@ void ThumbnailWorker::cancelAll()
         currentCancelled = true;
 }
 
+QList<WorkerAnswer> ThumbnailWorker::takeAnswers()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    announced = false;
+    return std::exchange(outbox, {});
+}
+
+void ThumbnailWorker::deliver(QList<WorkerAnswer> answers)
+{
+    bool announce = false;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        outbox.append(std::move(answers));
+        announce = !std::exchange(announced, true);
+    }
+    // One wake-up for a burst of answers: the receiver takes them all at once.
+    if (announce)
+        emit answersReady();
+}
+
 bool ThumbnailWorker::interrupted() const
 {
     return stopRequested.load(std::memory_order_relaxed) || currentCancelled.load(std::memory_order_relaxed);
@@ -164,14 +184,14 @@ void ThumbnailWorker::run()
 
 void ThumbnailWorker::serveChecks(QStringList paths)
 {
-    QList<FileCheck> found;
+    QList<WorkerAnswer> found;
     found.reserve(paths.size());
     for (const QString &path : std::as_const(paths)) {
         if (stopRequested)
             return;
-        found.append(look(path));
+        found.append({look(path), false, QImage()});
     }
-    emit filesChecked(found);
+    deliver(std::move(found));
 }
 
 void ThumbnailWorker::serveThumbnail(const QString &path)
@@ -179,12 +199,12 @@ void ThumbnailWorker::serveThumbnail(const QString &path)
     const FileCheck check = look(path);
     if (!check.available) {
         // Never handed to the probe: opening a pipe or a device could block for good.
-        emit filesChecked({check});
+        deliver({{check, false, QImage()}});
         return;
     }
     ThumbnailCache::Entry cached = cache.load(path, check.stamp);
     if (cached.result != ThumbnailCache::Result::Miss) {
-        emit thumbnailReady(path, check.stamp, cached.picture);
+        deliver({{check, true, cached.picture}});
         return;
     }
 
@@ -197,5 +217,5 @@ void ThumbnailWorker::serveThumbnail(const QString &path)
         cache.storeNoPicture(path, check.stamp);
     else
         cache.storePicture(path, check.stamp, thumbnail);
-    emit thumbnailReady(path, check.stamp, thumbnail);
+    deliver({{check, true, thumbnail}});
 }

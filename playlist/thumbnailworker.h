@@ -1,11 +1,12 @@
 #pragma once
 
 // Threads: the object lives on the thread that creates it (the GUI thread), which
-// alone calls its public functions; they only touch the request queues under the
-// lock and never wait for a probe. One thread of its own takes requests off the
-// queues, looks at files (stat), reads and writes the disk cache, runs the probe and
-// hands every answer back through the signals, which the receiver connects queued.
-// The destructor interrupts a probe in progress and joins the thread.
+// alone calls its public functions; they touch the request queues and the outbox
+// under the lock and never wait for a probe. One thread of its own takes requests
+// off the queues, looks at files (stat), reads and writes the disk cache, runs the
+// probe and puts every answer in the outbox; answersReady() (connect it queued)
+// says the outbox has something, once until it is emptied. The destructor
+// interrupts a probe in progress and joins the thread.
 
 #include "playlist/thumbnailcache.h"
 #include "playlist/thumbnailprobe.h"
@@ -31,7 +32,14 @@ struct FileCheck {
     bool available = false;
     FileStamp stamp;
 };
-Q_DECLARE_METATYPE(FileCheck)
+
+// One answer of the worker: a look at a file, or a thumbnail made for the file as
+// the look found it (a null thumbnail: the file has no picture the probe could find).
+struct WorkerAnswer {
+    FileCheck check;
+    bool hasThumbnail = false;
+    QImage thumbnail;
+};
 
 class ThumbnailWorker : public QObject
 {
@@ -55,12 +63,14 @@ public:
     void cancel(const QStringList &paths);
     void cancelAll();
 
+    // Everything answered since the last call, in the order it was found.
+    QList<WorkerAnswer> takeAnswers();
+
 signals:
-    void filesChecked(const QList<FileCheck> &checks);
-    // A null thumbnail means the file has no picture the probe could find.
-    void thumbnailReady(const QString &path, const FileStamp &stamp, const QImage &thumbnail);
+    void answersReady();
 
 private:
+    void deliver(QList<WorkerAnswer> answers);
     void run();
     void serveChecks(QStringList paths);
     void serveThumbnail(const QString &path);
@@ -77,6 +87,8 @@ private:
     QSet<QString> checksQueued;
     QString current;          // the path being probed
     bool stopping = false;
+    QList<WorkerAnswer> outbox;
+    bool announced = false;   // answersReady() sent, outbox not yet taken
 
     std::atomic<bool> stopRequested{false};
     std::atomic<bool> currentCancelled{false};
