@@ -252,9 +252,7 @@ int runPanel(int argc, char **argv, const QString &dir, const QString &cache)
 {
     QApplication app(argc, argv);
     loadStyleSheet(app);
-    TimedModel model(thumbnailprobe::Probe([](const QString &path, const thumbnailprobe::Interrupt &stop) {
-        return thumbnailprobe::firstFrame(path, stop);
-    }), cache);
+    TimedModel model(PlaylistModel::defaultProbe(), cache);
     QListView view;
     setUpView(view, model);
     LagProbe probe;
@@ -358,9 +356,7 @@ int runRestart(int argc, char **argv, const QString &dir, const QString &cache)
 {
     QApplication app(argc, argv);
     loadStyleSheet(app);
-    TimedModel model(thumbnailprobe::Probe([](const QString &path, const thumbnailprobe::Interrupt &stop) {
-        return thumbnailprobe::firstFrame(path, stop);
-    }), cache);
+    TimedModel model(PlaylistModel::defaultProbe(), cache);
     QListView view;
     setUpView(view, model);
     view.show();
@@ -393,9 +389,7 @@ int runRestart(int argc, char **argv, const QString &dir, const QString &cache)
 int runRate(int argc, char **argv, const QString &dir, const QString &cache)
 {
     QApplication app(argc, argv);
-    PlaylistModel model(thumbnailprobe::Probe([](const QString &path, const thumbnailprobe::Interrupt &stop) {
-        return thumbnailprobe::firstFrame(path, stop);
-    }), cache);
+    PlaylistModel model(PlaylistModel::defaultProbe(), cache);
     const QStringList files = mediapaths::scanFolder(dir);
     if (files.size() > ThumbnailWorker::maxQueued)
         return fail("more files than the worker queues at once:", dir);

@@ -41,10 +41,15 @@ const QImage &pendingPicture()
 } // namespace
 
 PlaylistModel::PlaylistModel(QObject *parent)
-    : PlaylistModel([](const QString &path, const thumbnailprobe::Interrupt &interrupted) {
-          return thumbnailprobe::firstFrame(path, interrupted);
-      }, ThumbnailCache::defaultFolder(), parent)
+    : PlaylistModel(defaultProbe(), ThumbnailCache::defaultFolder(), parent)
 {
+}
+
+thumbnailprobe::Probe PlaylistModel::defaultProbe()
+{
+    return [](const QString &path, const thumbnailprobe::Interrupt &interrupted) {
+        return thumbnailprobe::firstFrame(path, interrupted, thumbnailprobe::thumbnailEdge);
+    };
 }
 
 PlaylistModel::PlaylistModel(thumbnailprobe::Probe thumbnailProbe, const QString &cacheFolder,

@@ -36,7 +36,7 @@ public:
         Audio,     // by its name; never probed
     };
 
-    // Thumbnails come from thumbnailprobe::firstFrame, kept in the user's cache folder.
+    // Thumbnails come from defaultProbe(), kept in the user's cache folder.
     explicit PlaylistModel(QObject *parent = nullptr);
     // The probe and the cache folder given; an empty folder keeps nothing on disk.
     PlaylistModel(thumbnailprobe::Probe probe, const QString &cacheFolder,
@@ -73,6 +73,9 @@ public:
 
     // The thumbnail made on the calling thread, bypassing the worker and the cache.
     QImage generateThumbnail(const QString &path) const;
+
+    // thumbnailprobe::firstFrame, asked for no more than a thumbnail needs.
+    static thumbnailprobe::Probe defaultProbe();
 
 private:
     struct Row {

@@ -28,6 +28,53 @@ bool receiveFrame(AVCodecContext *decoder, AVFrame *frame, const QString &path)
     return false;
 }
 
+// A picture larger than the thumbnail is shrunk in its own pixel format before it is
+// turned into RGB: swscale's area average reads the big frame once, where converting
+// a 4K frame whole would first fill a fresh 33 MB image. The colour tags go along, so
+// the conversion to RGB still applies the frame's own matrix and range. Null when
+// there is nothing to gain or the format cannot be scaled.
+ffmpeg::FramePtr shrinkToCover(const AVFrame *frame, int edge, const QString &path)
+{
+    const int width = frame->width, height = frame->height;
+    if (edge <= 0 || width <= 0 || height <= 0)
+        return nullptr;
+    int coverWidth = edge, coverHeight = edge;
+    if (width >= height)
+        coverWidth = int((qint64(width) * edge + height - 1) / height);
+    else
+        coverHeight = int((qint64(height) * edge + width - 1) / width);
+    const auto format = static_cast<AVPixelFormat>(frame->format);
+    if (coverWidth >= width || coverHeight >= height
+        || sws_isSupportedInput(format) <= 0 || sws_isSupportedOutput(format) <= 0)
+        return nullptr;
+
+    ffmpeg::FramePtr small(av_frame_alloc());
+    if (!small)
+        return nullptr;
+    small->format = format;
+    small->width = coverWidth;
+    small->height = coverHeight;
+    int ret = av_frame_get_buffer(small.get(), 0);
+    if (ret >= 0)
+        ret = av_frame_copy_props(small.get(), frame);
+    if (ret < 0) {
+        qCDebug(lcThumbnail) << "Cannot make a small frame for" << path << ffmpeg::errorText(ret);
+        return nullptr;
+    }
+    const ffmpeg::SwsPtr scaler(sws_getContext(width, height, format, coverWidth, coverHeight, format,
+                                               SWS_AREA, nullptr, nullptr, nullptr));
+    if (!scaler) {
+        qCDebug(lcThumbnail) << "Cannot shrink the first picture of" << path;
+        return nullptr;
+    }
+    ret = sws_scale(scaler.get(), frame->data, frame->linesize, 0, height, small->data, small->linesize);
+    if (ret != coverHeight) {
+        qCDebug(lcThumbnail) << "Shrinking the first picture of" << path << "failed" << ret;
+        return nullptr;
+    }
+    return small;
+}
+
 int askInterrupt(void *opaque)
 {
     const auto *interrupted = static_cast<const Interrupt *>(opaque);
@@ -36,7 +83,7 @@ int askInterrupt(void *opaque)
 
 } // namespace
 
-QImage firstFrame(const QString &path, const Interrupt &interrupted)
+QImage firstFrame(const QString &path, const Interrupt &interrupted, int coverEdge)
 {
     // Opening a named pipe blocks until someone writes to it, beyond the reach of
     // any interrupt callback.
@@ -136,8 +183,9 @@ QImage firstFrame(const QString &path, const Interrupt &interrupted)
     if (!haveFrame)
         return QImage();
 
+    const ffmpeg::FramePtr small = shrinkToCover(frame.get(), coverEdge, path);
     SwsContext *converter = nullptr;
-    const QImage image = ffmpeg::convertFrame(&converter, frame.get());
+    const QImage image = ffmpeg::convertFrame(&converter, small ? small.get() : frame.get());
     const ffmpeg::SwsPtr converterOwner(converter);
     if (image.isNull())
         qCDebug(lcThumbnail) << "Cannot convert the first picture of" << path;

@@ -18,9 +18,11 @@ constexpr int thumbnailEdge = 40;
 using Interrupt = std::function<bool()>;
 
 // Decodes the first video frame of a local regular file into an RGB32 image at the
-// video's own size. Null when the file has no decodable picture near its start, is
-// not a regular file, or when interrupted.
-QImage firstFrame(const QString &path, const Interrupt &interrupted = {});
+// video's own size or, with coverEdge > 0 and a larger picture, shrunk to the
+// smallest size of the same shape that still covers a coverEdge square. Null when
+// the file has no decodable picture near its start, is not a regular file, or when
+// interrupted.
+QImage firstFrame(const QString &path, const Interrupt &interrupted = {}, int coverEdge = 0);
 
 // What makes a first frame for the playlist: firstFrame, or a stand-in for tests
 // and benchmarks. Runs on the thumbnail worker's thread.
