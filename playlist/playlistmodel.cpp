@@ -134,7 +134,6 @@ void PlaylistModel::addFiles(const QStringList &paths)
     const int first = int(rows.size());
     QStringList newPaths;
     beginInsertRows(QModelIndex(), first, first + int(paths.size()) - 1);
-    rows.reserve(rows.size() + paths.size());
     for (const QString &path : paths) {
         rows.append({path, false});
         FileState &state = files[path];
