@@ -114,6 +114,8 @@ int openLocalInput(AVFormatContext **ctx, const QString &path, const AVIOInterru
     int ret = av_dict_set(&options, "protocol_whitelist", "file", 0);
     if (ret < 0) {
         qWarning() << "Could not restrict input protocols:" << errorText(ret);
+        avformat_free_context(*ctx);
+        *ctx = nullptr;
         return ret;
     }
     // With the explicit "file:" scheme FFmpeg never reads a protocol name out of

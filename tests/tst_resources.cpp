@@ -33,7 +33,7 @@ const QStringList kIcons = {
     "logo.svg", "no-video-icon.svg", "logo.ico", "play.svg", "pause.svg", "stop.svg",
     "previous.svg", "next.svg", "volume.svg", "volume-mute.svg", "volume-low.svg",
     "volume-medium.svg", "volume-high.svg", "list.svg", "list-hover.svg", "audio-icon.svg",
-    "menu.svg", "min.svg", "close.svg", "folder.svg"};
+    "menu.svg", "min.svg", "close.svg", "folder.svg", "no-picture.svg"};
 
 const QStringList kIndicators = {
     "add_bottom.png", "add_left.png", "add_right.png", "add_top.png", "branch_close.png",
@@ -219,6 +219,7 @@ void TestResources::iconsRender_data()
     QTest::newRow("min") << "min.svg" << square << grey;
     QTest::newRow("close") << "close.svg" << square << grey;
     QTest::newRow("folder") << "folder.svg" << square << green;
+    QTest::newRow("no-picture") << "no-picture.svg" << square << grey;
 }
 
 void TestResources::iconsRender()

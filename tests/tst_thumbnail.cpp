@@ -1,9 +1,12 @@
+#include "decoder/ffmpegsupport.h"
 #include "playlist/playlistmodel.h"
 #include "playlist/thumbnailprobe.h"
 #include "testsupport.h"
 
 #include <QFile>
 #include <QTest>
+
+#include <sys/stat.h>
 
 extern "C" {
 #include <libavutil/log.h>
@@ -49,6 +52,8 @@ private slots:
     void noPictureGivesANullImage_data();
     void noPictureGivesANullImage();
     void probeGivesUpOnAStreamThatNeverDecodes();
+    void interruptEndsTheProbe_data();
+    void interruptEndsTheProbe();
 };
 
 void TestThumbnail::cropKeepsTheMiddle_data()
@@ -174,6 +179,11 @@ void TestThumbnail::noPictureGivesANullImage_data()
     QTest::newRow("empty") << testsupport::mediaPath(QStringLiteral("empty.mp4"));
     QTest::newRow("a folder") << testsupport::mediaPath(QString());
     QTest::newRow("empty path") << QString();
+    // Opening a named pipe would wait for a writer for ever.
+    const QString fifo = testsupport::scratchPath(QStringLiteral("pipe.mp4"));
+    QFile::remove(fifo);
+    if (mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0)
+        QTest::newRow("named pipe") << fifo;
 }
 
 void TestThumbnail::noPictureGivesANullImage()
@@ -197,6 +207,32 @@ void TestThumbnail::probeGivesUpOnAStreamThatNeverDecodes()
     const QImage thumbnail = PlaylistModel().generateThumbnail(path);
     av_log_set_level(level);
     QVERIFY(thumbnail.isNull());
+}
+
+void TestThumbnail::interruptEndsTheProbe_data()
+{
+    QTest::addColumn<bool>("stop");
+    QTest::newRow("never asked to stop") << false;
+    QTest::newRow("asked to stop") << true;
+}
+
+void TestThumbnail::interruptEndsTheProbe()
+{
+    QFETCH(bool, stop);
+    int asked = 0;
+    const QImage frame = thumbnailprobe::firstFrame(testsupport::mediaPath(QStringLiteral("wide.mp4")),
+                                                    [&] { ++asked; return stop; });
+    QVERIFY(asked > 0);
+    QCOMPARE(frame.isNull(), stop);
+
+    // The open itself gives up when told to, before the first packet.
+    AVFormatContext *format = nullptr;
+    const AVIOInterruptCB callback{[](void *answer) { return *static_cast<int *>(answer); }, &asked};
+    asked = stop ? 1 : 0;
+    const int ret = ffmpeg::openLocalInput(&format, testsupport::mediaPath(QStringLiteral("wide.mp4")), &callback);
+    const ffmpeg::FormatContextPtr owner(format);
+    QCOMPARE(ret == AVERROR_EXIT, stop);
+    QCOMPARE(format == nullptr, stop);
 }
 
 QTEST_MAIN(TestThumbnail)
