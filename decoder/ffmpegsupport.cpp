@@ -96,7 +96,7 @@ QString errorText(int errnum)
     return QString::fromUtf8(buffer);
 }
 
-int openLocalInput(AVFormatContext **ctx, const QString &path)
+int openLocalInput(AVFormatContext **ctx, const QString &path, const AVIOInterruptCB *interrupt)
 {
     *ctx = nullptr;
     AVDictionary *options = nullptr;
@@ -106,6 +106,15 @@ int openLocalInput(AVFormatContext **ctx, const QString &path)
     if (ret < 0) {
         qWarning() << "Could not restrict input protocols:" << errorText(ret);
         return ret;
+    }
+    if (interrupt) {
+        // The callback has to be in place before the open, which already reads.
+        *ctx = avformat_alloc_context();
+        if (!*ctx) {
+            av_dict_free(&options);
+            return AVERROR(ENOMEM);
+        }
+        (*ctx)->interrupt_callback = *interrupt;
     }
     // With the explicit "file:" scheme FFmpeg never reads a protocol name out of
     // the path itself: the file protocol strips the prefix and opens the rest
@@ -135,7 +144,10 @@ ImageLayout imageLayout(int width, int height)
     return layout;
 }
 
-bool convertFrameInto(SwsContext **converter, const AVFrame *frame, uint8_t *buffer)
+namespace {
+
+// The conversion into a padded RGB32 buffer laid out as imageLayout(size) says.
+bool scaleInto(SwsContext **converter, const AVFrame *frame, QSize size, uint8_t *buffer)
 {
     if (!frame || !buffer || frame->width <= 0 || frame->height <= 0 || frame->format < 0)
         return false;
@@ -143,7 +155,7 @@ bool convertFrameInto(SwsContext **converter, const AVFrame *frame, uint8_t *buf
     const AVPixFmtDescriptor *desc = av_pix_fmt_desc_get(format);
     if (!desc || (desc->flags & AV_PIX_FMT_FLAG_HWACCEL))
         return false;
-    const ImageLayout layout = imageLayout(frame->width, frame->height);
+    const ImageLayout layout = imageLayout(size.width(), size.height());
     if (layout.size == 0)
         return false;
 
@@ -151,7 +163,7 @@ bool convertFrameInto(SwsContext **converter, const AVFrame *frame, uint8_t *buf
     // otherwise the old one is freed and a fresh one made.
     SwsContext *context = sws_getCachedContext(*converter,
                                                frame->width, frame->height, format,
-                                               frame->width, frame->height, AV_PIX_FMT_BGRA,
+                                               size.width(), size.height(), AV_PIX_FMT_BGRA,
                                                SWS_BILINEAR, nullptr, nullptr, nullptr);
     *converter = context;
     if (!context) {
@@ -164,7 +176,7 @@ bool convertFrameInto(SwsContext **converter, const AVFrame *frame, uint8_t *buf
     uint8_t *const dst[4] = {buffer, nullptr, nullptr, nullptr};
     const int dstStride[4] = {layout.stride, 0, 0, 0};
     const int rows = sws_scale(context, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
-    if (rows != frame->height) {
+    if (rows != size.height()) {
         qWarning() << "Frame conversion failed:" << (rows < 0 ? errorText(rows) : QStringLiteral("short output"));
         return false;
     }
@@ -172,13 +184,40 @@ bool convertFrameInto(SwsContext **converter, const AVFrame *frame, uint8_t *buf
     // RGB32 promises an opaque picture; sources with transparency would leave
     // their own alpha behind.
     if (desc->flags & (AV_PIX_FMT_FLAG_ALPHA | AV_PIX_FMT_FLAG_PAL)) {
-        for (int y = 0; y < frame->height; ++y) {
+        for (int y = 0; y < size.height(); ++y) {
             uint8_t *row = buffer + qint64(y) * layout.stride;
-            for (int x = 0; x < frame->width; ++x)
+            for (int x = 0; x < size.width(); ++x)
                 row[x * 4 + 3] = 0xff;
         }
     }
     return true;
+}
+
+} // namespace
+
+bool convertFrameInto(SwsContext **converter, const AVFrame *frame, uint8_t *buffer)
+{
+    return frame && scaleInto(converter, frame, QSize(frame->width, frame->height), buffer);
+}
+
+QImage convertFrameToSize(SwsContext **converter, const AVFrame *frame, QSize size)
+{
+    const ImageLayout layout = imageLayout(size.width(), size.height());
+    if (!frame || layout.size == 0)
+        return QImage();
+    auto *buffer = static_cast<uint8_t *>(av_malloc(layout.size));
+    if (!buffer) {
+        qWarning() << "Could not allocate an image of" << size;
+        return QImage();
+    }
+    QImage image;
+    if (scaleInto(converter, frame, size, buffer))
+        image = QImage(buffer, size.width(), size.height(), layout.stride, QImage::Format_RGB32,
+                       freeImageBuffer, buffer);
+    // QImage does not take the buffer when it refuses the geometry.
+    if (image.isNull())
+        av_free(buffer);
+    return image;
 }
 
 ImagePool::~ImagePool()

@@ -3,6 +3,7 @@
 // Pieces of FFmpeg handling shared by the playback decoder and the thumbnail probe.
 
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 #include <memory>
@@ -23,8 +24,10 @@ QString errorText(int errnum);
 // avformat_open_input restricted to the local file protocol: no path, argument or
 // playlist inside a media file can make us read network or other-protocol resources.
 // A path such as "concat:a.mp4" is opened as the local file of that name.
-// Returns FFmpeg's result; on failure *ctx is null.
-int openLocalInput(AVFormatContext **ctx, const QString &path);
+// With an interrupt callback, blocking reads give up as soon as it answers non-zero,
+// from the open onwards. Returns FFmpeg's result; on failure *ctx is null.
+int openLocalInput(AVFormatContext **ctx, const QString &path,
+                   const AVIOInterruptCB *interrupt = nullptr);
 
 // Recycles the memory of frame images of one size. A buffer goes back to the pool
 // only when the last QImage sharing it is gone, so an image already handed out is
@@ -66,6 +69,10 @@ ImageLayout imageLayout(int width, int height);
 // The conversion step of convertFrame, into caller memory of at least
 // imageLayout(frame->width, frame->height).size bytes laid out as that says.
 bool convertFrameInto(SwsContext **converter, const AVFrame *frame, uint8_t *buffer);
+
+// Converts a decoded frame straight into a fresh RGB32 image of the given size, in
+// one swscale pass (no full-size copy first). Null when it cannot be converted.
+QImage convertFrameToSize(SwsContext **converter, const AVFrame *frame, QSize size);
 
 // Deleters for call-scoped FFmpeg objects.
 struct FormatContextCloser { void operator()(AVFormatContext *c) const { avformat_close_input(&c); } };

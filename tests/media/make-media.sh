@@ -102,4 +102,12 @@ rm -f full.ts
 ff -f lavfi -i testsrc2=size=160x120:rate=25:duration=2 "${x264[@]}" -g 25 \
    -f hls -hls_time 1 -hls_list_size 0 -hls_segment_filename 'hls-part%d.ts' hls.m3u8
 
+# --- Position previews ---------------------------------------------------------
+# A key frame every second exactly, B-frames, and pixels a third wider than tall
+# (320x240 shown as 16:9); once in MP4 (an index read at open) and once as a
+# transport stream (none).
+ff -f lavfi -i "testsrc2=size=320x240:rate=25:duration=4,setsar=4/3" "${x264[@]}" \
+   -g 25 -keyint_min 25 -sc_threshold 0 preview.mp4
+ff -i preview.mp4 -c copy -f mpegts preview.ts
+
 touch "$stamp"
