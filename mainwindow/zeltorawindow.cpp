@@ -65,6 +65,7 @@ ZeltoraWindow::ZeltoraWindow(QWidget *parent)
 
     setupWidgets();
     setupConnections();
+    setupNavigation();
     restoreSettings();
     setupMenu();
 

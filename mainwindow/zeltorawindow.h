@@ -9,7 +9,9 @@
 #include "mainwindow/playbackclock.h"
 
 class FFmpegDecoder;
+class FramePreviewer;
 class PlaylistModel;
+class PreviewPopup;
 class QAction;
 class QAudioOutput;
 class QMenu;
@@ -34,6 +36,10 @@ public:
     // --- playback (zeltorawindow_playback.cpp) ---
     void loadMedia(const QString &path);
     void play();
+
+    // --- navigation (zeltorawindow_navigation.cpp) ---
+    // Moves playback to `ms`, clamped to the media; playing or paused as before.
+    void seekTo(qint64 ms);
 
 protected:
     // --- chrome (zeltorawindow_chrome.cpp) ---
@@ -123,6 +129,23 @@ private:
     QSize fixedMinimumSize;
     QSize fixedMaximumSize;
 
+    // --- navigation (zeltorawindow_navigation.cpp) ---
+    void setupNavigation();
+    // What navigation reads of the playback state; one place to re-point.
+    QString currentMediaPath() const;
+    qint64 currentPositionMs() const;
+    void seekBy(qint64 deltaMs);
+    void changeVolumeBy(int delta);
+    void toggleMute();
+    void turnWheel(int angleDelta);
+    void showPositionPreview(int value, const QPoint &pos);
+    void showPreviewPicture(const QString &path, const QImage &image);
+    void hidePositionPreview();
+    // Resume: notes where the loaded file is being left; after a load, starts it
+    // where it was left (and says so). True when it did.
+    void rememberPlace();
+    bool resumePlace();
+
     // --- settings (zeltorawindow_settings.cpp) ---
     void saveSettings();
     void restoreSettings();
@@ -179,4 +202,11 @@ private:
 
     // --- settings (zeltorawindow_settings.cpp) ---
     QTimer *settingsSaveTimer = nullptr;
+
+    // --- navigation (zeltorawindow_navigation.cpp) ---
+    FramePreviewer *previewer = nullptr;
+    PreviewPopup *previewPopup = nullptr;
+    QAction *muteAction = nullptr;
+    int volumeBeforeMute = 0; // the level mute took away, restored by unmute
+    int wheelRemainder = 0;   // angle delta not yet worth a volume step
 };

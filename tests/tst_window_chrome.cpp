@@ -3,9 +3,11 @@
 
 #include "decoder/ffmpegdecoder.h"
 #include "mainwindow/popupplacement.h"
+#include "mainwindow/timetext.h"
 #include "mainwindow/zeltorawindow.h"
 #include "playlist/playlistmodel.h"
 #include "testsupport.h"
+#include "video/videowidget.h"
 
 #include <QAction>
 #include <QGraphicsEffect>
@@ -17,6 +19,7 @@
 #include <QSettings>
 #include <QSlider>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <QtTest>
 
 using testsupport::mediaPath;
@@ -41,8 +44,10 @@ public:
     bool isPlaying() const { return w.isPlaying; }
     bool isPaused() const { return w.isPaused; }
     bool dragging() const { return w.dragging; }
+    quint64 framesShown() const { return w.framesShown; }
 
     void load(const QString &path) { w.playlistModel->addFile(path); w.loadMedia(path); }
+    VideoWidget *video() const { return w.videoWidget; }
     void toggleFullscreen() { w.toggleFullscreen(); }
     void toggleVolumeSlider() { w.toggleVolumeSlider(); }
     void enterRestoredFullscreen(bool requested)
@@ -139,7 +144,7 @@ private slots:
         QStringList entries;
         for (QAction *action : a.titleMenu()->actions())
             entries << (action->isSeparator() ? "|" : action->text());
-        QCOMPARE(entries, (QStringList{"打开文件", "|", "全屏", "截图", "|", "一键重置", "关于"}));
+        QCOMPARE(entries, (QStringList{"打开文件", "|", "全屏", "截图", "静音", "|", "一键重置", "关于"}));
         auto *menuButton = a.child<QPushButton>("menuButton");
         QCOMPARE(menuButton->menu(), a.titleMenu());
         QVERIFY(menuButton->styleSheet().contains("QPushButton::menu-indicator { image: none; }"));
@@ -177,6 +182,133 @@ private slots:
         QTest::keyClick(&w, Qt::Key_F);
         QCOMPARE(a.look(), kNormalLook);
         QCOMPARE(a.windowActions().at(4)->text(), QStringLiteral("全屏"));
+    }
+
+    void seekKeys_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<QList<QKeySequence>>("keys");
+        QTest::addColumn<int>("to");    // seconds
+        QTest::addColumn<int>("shown"); // the picture's time, once the decoder has answered
+        QTest::addColumn<bool>("fullscreen");
+        const QKeySequence left(Qt::Key_Left), right(Qt::Key_Right);
+        const QKeySequence back(Qt::CTRL | Qt::Key_Left), ahead(Qt::CTRL | Qt::Key_Right);
+        QTest::newRow("right") << 100 << QList{right} << 105 << 105 << false;
+        QTest::newRow("left") << 100 << QList{left} << 95 << 95 << false;
+        QTest::newRow("ctrl+right") << 100 << QList{ahead} << 160 << 160 << false;
+        QTest::newRow("ctrl+left") << 100 << QList{back} << 40 << 40 << false;
+        QTest::newRow("presses add up") << 100 << QList{right, right, ahead, left} << 165 << 165 << false;
+        QTest::newRow("not before the start") << 3 << QList{left} << 0 << 0 << false;
+        QTest::newRow("not past the end") << 300 << QList{ahead} << 320 << 319 << false;
+        QTest::newRow("home") << 100 << QList{QKeySequence(Qt::Key_Home)} << 0 << 0 << false;
+        QTest::newRow("in full screen") << 100 << QList{right} << 105 << 105 << true;
+    }
+
+    void seekKeys()
+    {
+        QFETCH(int, from);
+        QFETCH(QList<QKeySequence>, keys);
+        QFETCH(int, to);
+        QFETCH(int, shown);
+        QFETCH(bool, fullscreen);
+        ZeltoraWindow w;
+        ZeltoraWindowTestAccess a(w);
+        showAt(w, QPoint(0, 0));
+        a.load(mediaPath("long.mp4")); // 320 s, a key frame every second
+        if (fullscreen)
+            a.toggleFullscreen();
+        auto *slider = a.child<QSlider>("positionSlider");
+        auto *time = a.child<QLabel>("currentTimeLabel");
+        // Each seek is let finish, as key presses come one at a time. (Seeks queued faster
+        // than the decoder answers lose the picture: the window's stale-answer count
+        // adds up what is in flight more than once.)
+        const auto settle = [&](auto step) {
+            const quint64 before = a.framesShown();
+            step();
+            QTRY_VERIFY(a.framesShown() > before);
+        };
+        settle([&] { w.seekTo(from * 1000); });
+        for (const QKeySequence &key : keys) {
+            settle([&] {
+                QTest::keySequence(&w, key);
+                if (&key == &keys.last()) { // the target shows at once
+                    QCOMPARE(slider->value(), to * 1000);
+                    QCOMPARE(time->text(), formatTime(to * 1000));
+                }
+            });
+        }
+        QCOMPARE(slider->value(), shown * 1000);
+        // Not playing, the picture and the time still go there once the decoder answers.
+        QCOMPARE(time->text(), formatTime(shown * 1000));
+        QVERIFY(!a.isPlaying());
+    }
+
+    void volumeKeysAndWheel_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<QString>("input"); // keys, and w+/w- for one wheel notch, w~ for half a one
+        QTest::addColumn<QList<int>>("levels");
+        QTest::newRow("up, down") << 50 << "U D D" << QList{55, 50, 45};
+        QTest::newRow("up stops at 100") << 98 << "U U" << QList{100, 100};
+        QTest::newRow("down stops at 0") << 3 << "D D" << QList{0, 0};
+        QTest::newRow("mute, unmute") << 70 << "M M" << QList{0, 70};
+        QTest::newRow("unmute from 0 to a level") << 0 << "M M" << QList{50, 0};
+        QTest::newRow("a step after mute, then mute again") << 70 << "M U M M" << QList{0, 5, 0, 5};
+        QTest::newRow("wheel notches") << 50 << "w+ w- w-" << QList{55, 50, 45};
+        QTest::newRow("half notches add up") << 50 << "w~ w~ w~" << QList{50, 55, 55};
+    }
+
+    void volumeKeysAndWheel()
+    {
+        QFETCH(int, from);
+        QFETCH(QString, input);
+        QFETCH(QList<int>, levels);
+        ZeltoraWindow w;
+        ZeltoraWindowTestAccess a(w);
+        showAt(w, QPoint(0, 0));
+        a.volumeSlider()->setValue(from);
+        const QStringList steps = input.split(' ');
+        for (int i = 0; i < steps.size(); ++i) {
+            const QString &step = steps[i];
+            if (step.startsWith('w')) {
+                const int delta = step == "w+" ? 120 : step == "w-" ? -120 : 60;
+                const QPointF at = a.video()->rect().center();
+                QWheelEvent wheel(at, a.video()->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                                  Qt::NoModifier, Qt::NoScrollPhase, false);
+                QApplication::sendEvent(a.video(), &wheel);
+            } else {
+                QTest::keyClick(&w, step == "U" ? Qt::Key_Up : step == "D" ? Qt::Key_Down : Qt::Key_M);
+            }
+            QCOMPARE(a.volumeSlider()->value(), levels.at(i));
+        }
+        QCOMPARE(a.titleMenu()->actions().at(4)->text(),
+                 a.volumeSlider()->value() == 0 ? QStringLiteral("取消静音") : QStringLiteral("静音"));
+    }
+
+    void pageKeysAndDoubleClick()
+    {
+        ZeltoraWindow w;
+        ZeltoraWindowTestAccess a(w);
+        showAt(w, QPoint(0, 0));
+        a.load(mediaPath("bars-long.mp4"));
+        a.load(mediaPath("clip.mp4"));
+        QTest::keyClick(&w, Qt::Key_PageUp);
+        QCOMPARE(w.windowTitle(), QStringLiteral("bars-long.mp4 - Zeltora"));
+        QTest::keyClick(&w, Qt::Key_PageDown);
+        QCOMPARE(w.windowTitle(), QStringLiteral("clip.mp4 - Zeltora"));
+        QVERIFY(a.isPlaying());
+
+        // A double click on the picture goes full screen and leaves playback alone.
+        QTRY_VERIFY(a.video()->hasFrame());
+        QWindow *window = w.windowHandle();
+        const QPoint onPicture = a.video()->mapTo(&w, a.video()->rect().center());
+        QTest::mouseDClick(window, Qt::LeftButton, {}, onPicture);
+        QVERIFY(w.isFullScreen());
+        QTest::qWait(QApplication::doubleClickInterval() + 200);
+        QVERIFY(a.isPlaying() && !a.isPaused());
+        // A single click still pauses, once it is clear no second click follows.
+        QTest::mouseClick(window, Qt::LeftButton, {}, a.video()->mapTo(&w, a.video()->rect().center()));
+        QTRY_VERIFY(a.isPaused());
     }
 
     void fullscreenRoundTrip()

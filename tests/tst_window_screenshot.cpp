@@ -1,4 +1,6 @@
+#include "mainwindow/screenshotname.h"
 #include "mainwindow/zeltorawindow.h"
+#include "playlist/playlistmodel.h"
 #include "testsupport.h"
 #include "video/videowidget.h"
 
@@ -7,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
@@ -19,6 +22,15 @@ class ZeltoraWindowTestAccess
 public:
     static VideoWidget *video(ZeltoraWindow &w) { return w.videoWidget; }
     static void screenshot(ZeltoraWindow &w) { w.takeScreenshot(); }
+    static void stop(ZeltoraWindow &w) { w.stop(); }
+    static void reset(ZeltoraWindow &w) { w.resetApplication(); }
+    static void addAndRemove(ZeltoraWindow &w, const QString &path)
+    {
+        w.playlistModel->addFile(path);
+        w.loadMedia(path);
+        w.videoWidget->setFrame(QImage(8, 8, QImage::Format_RGB32));
+        w.removeFromPlaylist(0);
+    }
 };
 using Access = ZeltoraWindowTestAccess;
 
@@ -57,7 +69,11 @@ private slots:
     void init();
     void cleanup();
 
+    void silentWithoutPicture_data();
     void silentWithoutPicture();
+    void fileName_data();
+    void fileName();
+    void neverOverwrites();
     void savesThePictureAsShown();
     void unusableFolderWarns();
 
@@ -89,24 +105,112 @@ void TestWindowScreenshot::cleanup()
     window.reset();
 }
 
+void TestWindowScreenshot::silentWithoutPicture_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::newRow("nothing open") << "";
+    QTest::newRow("sound only") << "audio";
+    QTest::newRow("stopped") << "stop";
+    QTest::newRow("playing entry removed") << "remove";
+    QTest::newRow("after a reset") << "reset";
+}
+
 void TestWindowScreenshot::silentWithoutPicture()
 {
+    QFETCH(QString, before);
     const QString folder = root + QStringLiteral("/Pictures");
     QVERIFY(QDir().mkpath(folder));
     QVERIFY(usePicturesFolder(folder));
-    testsupport::MessageBoxCloser closer;
-    status(*window)->setText(QStringLiteral("before"));
+    const QString video = testsupport::mediaPath(QStringLiteral("red.mp4"));
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(Qt::red);
 
-    // Nothing open.
-    Access::screenshot(*window);
-    // Sound but no picture.
-    window->loadMedia(testsupport::mediaPath(QStringLiteral("audio.mp3")));
+    testsupport::MessageBoxCloser closer;
+    closer.setAnswer(QMessageBox::Yes);
+    if (before == QLatin1String("audio")) {
+        window->loadMedia(testsupport::mediaPath(QStringLiteral("audio.mp3")));
+    } else if (before == QLatin1String("remove")) {
+        Access::addAndRemove(*window, video);
+    } else if (!before.isEmpty()) {
+        // The media stays open, its picture is gone: the placeholder is not a shot.
+        window->loadMedia(video);
+        Access::video(*window)->setFrame(picture);
+        if (before == QLatin1String("stop"))
+            Access::stop(*window);
+        else
+            Access::reset(*window);
+    }
+    closer.clear();
+    status(*window)->setText(QStringLiteral("before"));
     Access::screenshot(*window);
     QTest::qWait(100);
 
     QVERIFY(filesIn(folder).isEmpty());
     QVERIFY(closer.boxes().isEmpty());
     QCOMPARE(status(*window)->text(), QStringLiteral("before"));
+}
+
+void TestWindowScreenshot::fileName_data()
+{
+    QTest::addColumn<int>("attempt");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("first") << 1 << "Zeltora_20250303_140509.png";
+    QTest::newRow("second in the same second") << 2 << "Zeltora_20250303_140509_2.png";
+    QTest::newRow("tenth") << 10 << "Zeltora_20250303_140509_10.png";
+}
+
+void TestWindowScreenshot::fileName()
+{
+    QFETCH(int, attempt);
+    QFETCH(QString, name);
+    QCOMPARE(screenshotFileName(QStringLiteral("20250303_140509"), attempt), name);
+}
+
+void TestWindowScreenshot::neverOverwrites()
+{
+    const QString folder = root + QStringLiteral("/Pictures");
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(usePicturesFolder(folder));
+    window->loadMedia(testsupport::mediaPath(QStringLiteral("red.mp4")));
+    QImage red(64, 48, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    Access::video(*window)->setFrame(red);
+
+    // Files of the plain names already there for the seconds the shots can fall in.
+    const QDateTime now = QDateTime::currentDateTime();
+    QStringList existing;
+    for (int second = 0; second < 4; ++second) {
+        const QString stamp = now.addSecs(second).toString(QStringLiteral("yyyyMMdd_hhmmss"));
+        QFile file(folder + QLatin1Char('/') + screenshotFileName(stamp, 1));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("keep");
+        existing << QFileInfo(file).fileName();
+    }
+
+    testsupport::MessageBoxCloser closer;
+    Access::screenshot(*window);
+    Access::screenshot(*window);
+    QVERIFY(closer.boxes().isEmpty());
+
+    for (const QString &name : std::as_const(existing)) {
+        QFile file(folder + QLatin1Char('/') + name);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("keep"));
+    }
+    QStringList made = filesIn(folder);
+    for (const QString &name : std::as_const(existing))
+        made.removeOne(name);
+    QCOMPARE(made.size(), 2);
+    // Within one second the suffixes count on; across a second each starts at _2.
+    const QString first = made.at(0).section(QLatin1Char('_'), 1, 2);
+    const QString second = made.at(1).section(QLatin1Char('_'), 1, 2);
+    if (first == second)
+        QCOMPARE(made, QStringList({screenshotFileName(first, 2), screenshotFileName(first, 3)}));
+    else
+        QCOMPARE(made, QStringList({screenshotFileName(first, 2), screenshotFileName(second, 2)}));
+    QImage shot;
+    QVERIFY(shot.load(folder + QLatin1Char('/') + made.last(), "PNG"));
+    QCOMPARE(status(*window)->text(), QStringLiteral("截图已保存到 ") + folder + QLatin1Char('/') + made.last());
 }
 
 void TestWindowScreenshot::savesThePictureAsShown()
@@ -159,6 +263,7 @@ void TestWindowScreenshot::unusableFolderWarns()
     QVERIFY(usePicturesFolder(folder));
 
     window->loadMedia(testsupport::mediaPath(QStringLiteral("red.mp4")));
+    Access::video(*window)->setFrame(QImage(8, 8, QImage::Format_RGB32)); // a picture to save
     status(*window)->setText(QStringLiteral("before"));
 
     testsupport::MessageBoxCloser closer;

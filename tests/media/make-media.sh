@@ -110,4 +110,9 @@ ff -f lavfi -i "testsrc2=size=320x240:rate=25:duration=4,setsar=4/3" "${x264[@]}
    -g 25 -keyint_min 25 -sc_threshold 0 preview.mp4
 ff -i preview.mp4 -c copy -f mpegts preview.ts
 
+# --- Resume -------------------------------------------------------------------------
+# Longer than five minutes, yet tiny and quick to make: one small frame a second, each
+# a key frame, so that any seek to a whole second lands exactly there.
+ff -f lavfi -i testsrc2=s=32x32:r=1:d=320 "${x264[@]}" -g 1 long.mp4
+
 touch "$stamp"
