@@ -207,6 +207,6 @@ private:
     FramePreviewer *previewer = nullptr;
     PreviewPopup *previewPopup = nullptr;
     QAction *muteAction = nullptr;
-    int volumeBeforeMute = 0; // the level mute took away, restored by unmute
+    int volumeBeforeMute = 0; // the last level above 0, which unmute restores
     int wheelRemainder = 0;   // angle delta not yet worth a volume step
 };

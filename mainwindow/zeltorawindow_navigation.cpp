@@ -53,8 +53,12 @@ void ZeltoraWindow::setupNavigation()
     addKey(tr("上一个"), QKeySequence(Qt::Key_PageUp), [this] { playPrevious(); });
     addKey(tr("下一个"), QKeySequence(Qt::Key_PageDown), [this] { playNext(); });
     muteAction = addKey(tr("静音"), QKeySequence(Qt::Key_M), [this] { toggleMute(); });
-    connect(volumeSlider, &QSlider::valueChanged, this,
-            [this](int volume) { muteAction->setText(volume <= 0 ? tr("取消静音") : tr("静音")); });
+    connect(volumeSlider, &QSlider::valueChanged, this, [this](int volume) {
+        // Unmute brings back the last level heard, however the volume came down to 0.
+        if (volume > 0)
+            volumeBeforeMute = volume;
+        muteAction->setText(volume <= 0 ? tr("取消静音") : tr("静音"));
+    });
 
     connect(videoWidget, &VideoWidget::wheelTurned, this, [this](int delta) { turnWheel(delta); });
 
@@ -115,13 +119,10 @@ void ZeltoraWindow::changeVolumeBy(int delta)
 
 void ZeltoraWindow::toggleMute()
 {
-    const int level = volumeSlider->value();
-    if (level > 0) {
-        volumeBeforeMute = level;
+    if (volumeSlider->value() > 0)
         volumeSlider->setValue(0);
-    } else {
+    else
         volumeSlider->setValue(volumeBeforeMute > 0 ? volumeBeforeMute : kUnmuteLevel);
-    }
 }
 
 void ZeltoraWindow::turnWheel(int angleDelta)

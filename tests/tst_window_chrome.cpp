@@ -3,6 +3,8 @@
 
 #include "decoder/ffmpegdecoder.h"
 #include "mainwindow/popupplacement.h"
+#include "mainwindow/positionslider.h"
+#include "mainwindow/previewpopup.h"
 #include "mainwindow/timetext.h"
 #include "mainwindow/zeltorawindow.h"
 #include "playlist/playlistmodel.h"
@@ -254,6 +256,7 @@ private slots:
         QTest::newRow("mute, unmute") << 70 << "M M" << QList{0, 70};
         QTest::newRow("unmute from 0 to a level") << 0 << "M M" << QList{50, 0};
         QTest::newRow("a step after mute, then mute again") << 70 << "M U M M" << QList{0, 5, 0, 5};
+        QTest::newRow("down to 0 by steps, then unmute") << 10 << "D D M" << QList{5, 0, 5};
         QTest::newRow("wheel notches") << 50 << "w+ w- w-" << QList{55, 50, 45};
         QTest::newRow("half notches add up") << 50 << "w~ w~ w~" << QList{50, 55, 55};
     }
@@ -283,6 +286,45 @@ private slots:
         }
         QCOMPARE(a.titleMenu()->actions().at(4)->text(),
                  a.volumeSlider()->value() == 0 ? QStringLiteral("取消静音") : QStringLiteral("静音"));
+    }
+
+    void sliderClickAndHoverPreview()
+    {
+        ZeltoraWindow w;
+        ZeltoraWindowTestAccess a(w);
+        showAt(w, QPoint(0, 0));
+        auto *slider = a.child<PositionSlider>("positionSlider");
+        const auto hoverAt = [&](int x) {
+            QMouseEvent move(QEvent::MouseMove, QPointF(x, slider->height() / 2.0),
+                             slider->mapToGlobal(QPointF(x, slider->height() / 2.0)), Qt::NoButton,
+                             Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(slider, &move);
+        };
+        const auto popup = [&] { return w.findChild<PreviewPopup *>(); };
+
+        a.load(mediaPath("long.mp4"));
+        const int x = slider->width() / 3;
+        const int value = slider->valueAt(QPoint(x, slider->height() / 2));
+        hoverAt(x);
+        QVERIFY(popup()->isVisible());
+        QCOMPARE(popup()->timeText(), formatTime(value));
+        QTRY_VERIFY(popup()->hasPicture());
+        QVERIFY(popup()->geometry().bottom() < slider->mapTo(&w, QPoint(0, 0)).y());
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(slider, &leave);
+        QVERIFY(!popup()->isVisible());
+
+        // A click on the groove goes there.
+        QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(x, slider->height() / 2));
+        QCOMPARE(slider->value(), value);
+        QCOMPARE(a.child<QLabel>("currentTimeLabel")->text(), formatTime(value));
+
+        // Sound alone: the time alone.
+        a.load(mediaPath("audio.mp3"));
+        hoverAt(slider->width() / 2);
+        QVERIFY(popup()->isVisible());
+        QTest::qWait(200);
+        QVERIFY(!popup()->hasPicture());
     }
 
     void pageKeysAndDoubleClick()
