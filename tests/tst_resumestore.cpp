@@ -57,47 +57,41 @@ private slots:
     void rules_data()
     {
         QTest::addColumn<qint64>("duration");
+        QTest::addColumn<qint64>("earlier"); // a place kept from an earlier visit; 0: none
         QTest::addColumn<qint64>("leftAt");
         QTest::addColumn<bool>("changedSince");
         QTest::addColumn<qint64>("resumeAt");
-        const qint64 film = 120 * kMinute;
-        QTest::newRow("left in the middle") << film << 41 * kMinute + 7000 << false << 41 * kMinute + 7000;
-        QTest::newRow("short file") << 5 * kMinute - 1000 << 2 * kMinute << false << qint64(-1);
-        QTest::newRow("exactly five minutes") << 5 * kMinute << 2 * kMinute << false << qint64(-1);
-        QTest::newRow("just over five minutes") << 5 * kMinute + 1 << 2 * kMinute << false << 2 * kMinute;
-        QTest::newRow("barely started") << film << qint64(10000) << false << qint64(-1);
-        QTest::newRow("left at the last twentieth") << film << film / 20 * 19 << false << qint64(-1);
-        QTest::newRow("left just before it") << film << film / 20 * 19 - 1 << false << film / 20 * 19 - 1;
-        QTest::newRow("played to the end") << film << film << false << qint64(-1);
-        QTest::newRow("file changed since") << film << 41 * kMinute << true << qint64(-1);
+        const qint64 film = 120 * kMinute, none = -1;
+        QTest::newRow("left in the middle") << film << 0LL << 41 * kMinute + 7000 << false << 41 * kMinute + 7000;
+        QTest::newRow("left later on") << film << 30 * kMinute << 40 * kMinute << false << 40 * kMinute;
+        QTest::newRow("short file") << 5 * kMinute - 1000 << 0LL << 2 * kMinute << false << none;
+        QTest::newRow("exactly five minutes") << 5 * kMinute << 0LL << 2 * kMinute << false << none;
+        QTest::newRow("just over five minutes") << 5 * kMinute + 1 << 0LL << 2 * kMinute << false << 2 * kMinute;
+        QTest::newRow("barely started") << film << 0LL << 10000LL << false << none;
+        QTest::newRow("back to the start, then left") << film << 30 * kMinute << 5000LL << false << none;
+        QTest::newRow("left at the last twentieth") << film << 0LL << film / 20 * 19 << false << none;
+        QTest::newRow("left just before it") << film << 0LL << film / 20 * 19 - 1 << false << film / 20 * 19 - 1;
+        QTest::newRow("played to the end") << film << 30 * kMinute << film << false << none;
+        QTest::newRow("file changed since") << film << 0LL << 41 * kMinute << true << none;
     }
 
     void rules()
     {
         QFETCH(qint64, duration);
+        QFETCH(qint64, earlier);
         QFETCH(qint64, leftAt);
         QFETCH(bool, changedSince);
         QFETCH(qint64, resumeAt);
         const QString path = scratchFile(QStringLiteral("film.mkv"));
         QVERIFY(!path.isEmpty());
         ResumeStore resume;
+        if (earlier > 0)
+            resume.leave(path, earlier, duration);
         resume.leave(path, leftAt, duration);
         if (changedSince)
             QVERIFY(!scratchFile(QStringLiteral("film.mkv"), "another film").isEmpty());
         QCOMPARE(resume.resumePosition(path, duration), resumeAt);
         QCOMPARE(storedEntries(), resumeAt < 0 ? 0 : 1); // a stale place does not linger
-    }
-
-    void laterVisitsReplaceOrForget()
-    {
-        const QString path = scratchFile(QStringLiteral("series.mkv"));
-        ResumeStore resume;
-        resume.leave(path, 30 * kMinute, 60 * kMinute);
-        resume.leave(path, 40 * kMinute, 60 * kMinute);
-        QCOMPARE(resume.resumePosition(path, 60 * kMinute), 40 * kMinute);
-        QCOMPARE(storedEntries(), 1);
-        resume.leave(path, 5000, 60 * kMinute); // went back to the start (Home) and left
-        QCOMPARE(resume.resumePosition(path, 60 * kMinute), -1);
     }
 
     void keepsTheMostRecentFiles()
@@ -111,7 +105,6 @@ private slots:
         QCOMPARE(storedEntries(), ResumeStore::capacity);
         QCOMPARE(resume.resumePosition(paths.first(), 60 * kMinute), -1);
         QCOMPARE(resume.resumePosition(paths.at(1), 60 * kMinute), 20 * kMinute + 1);
-        QCOMPARE(resume.resumePosition(paths.last(), 60 * kMinute), 20 * kMinute + ResumeStore::capacity);
     }
 
     // The window: leaving and coming back, its own save beside the group, its reset.

@@ -71,7 +71,6 @@ private slots:
 
     void silentWithoutPicture_data();
     void silentWithoutPicture();
-    void fileName_data();
     void fileName();
     void neverOverwrites();
     void savesThePictureAsShown();
@@ -150,20 +149,11 @@ void TestWindowScreenshot::silentWithoutPicture()
     QCOMPARE(status(*window)->text(), QStringLiteral("before"));
 }
 
-void TestWindowScreenshot::fileName_data()
-{
-    QTest::addColumn<int>("attempt");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("first") << 1 << "Zeltora_20250303_140509.png";
-    QTest::newRow("second in the same second") << 2 << "Zeltora_20250303_140509_2.png";
-    QTest::newRow("tenth") << 10 << "Zeltora_20250303_140509_10.png";
-}
-
 void TestWindowScreenshot::fileName()
 {
-    QFETCH(int, attempt);
-    QFETCH(QString, name);
-    QCOMPARE(screenshotFileName(QStringLiteral("20250303_140509"), attempt), name);
+    QCOMPARE(screenshotFileName("20250303_140509", 1), QStringLiteral("Zeltora_20250303_140509.png"));
+    QCOMPARE(screenshotFileName("20250303_140509", 2), QStringLiteral("Zeltora_20250303_140509_2.png"));
+    QCOMPARE(screenshotFileName("20250303_140509", 10), QStringLiteral("Zeltora_20250303_140509_10.png"));
 }
 
 void TestWindowScreenshot::neverOverwrites()
