@@ -64,7 +64,6 @@ private:
 
     const std::atomic<bool> *abortFlag;
     QString openPath;
-    bool openFailed = false;
     ffmpeg::FormatContextPtr format;
     ffmpeg::CodecContextPtr codec;
     ffmpeg::FramePtr frame;
