@@ -2,19 +2,40 @@
 
 #include "preview/previewdecoder.h"
 
-#include <QThread>
+#include <QtGlobal>
 
-#ifdef Q_OS_LINUX
+#if defined(Q_OS_LINUX)
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#elif defined(Q_OS_WIN)
+#define NOMINMAX
+#include <windows.h>
 #endif
+
+namespace {
+
+// The playing file comes first: on a busy machine this thread waits for it.
+void lowerThisThreadsPriority()
+{
+#if defined(Q_OS_LINUX)
+    pthread_setname_np(pthread_self(), "preview");
+    // Linux's normal scheduler has no thread priorities; a thread's own nice value
+    // is what it weighs.
+    if (setpriority(PRIO_PROCESS, gettid(), 10) != 0)
+        qDebug("Could not lower the preview thread's priority");
+#elif defined(Q_OS_WIN)
+    if (!SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST))
+        qDebug("Could not lower the preview thread's priority");
+#endif
+}
+
+} // namespace
 
 FramePreviewer::FramePreviewer(QObject *parent)
     : QObject(parent)
 {
-    worker = QThread::create([this] { run(); });
-    worker->setObjectName(QStringLiteral("preview"));
-    worker->start(QThread::LowestPriority);
+    worker = std::thread([this] { run(); });
 }
 
 FramePreviewer::~FramePreviewer()
@@ -27,8 +48,7 @@ FramePreviewer::~FramePreviewer()
     abort = true;
     wake.notify_all();
     // Bounded by one key-frame decode: reads give up at once on the abort flag.
-    worker->wait();
-    delete worker;
+    worker.join();
 }
 
 void FramePreviewer::request(const QString &path, qint64 ms)
@@ -48,12 +68,7 @@ void FramePreviewer::cancel()
 
 void FramePreviewer::run()
 {
-#ifdef Q_OS_LINUX
-    // Linux's normal scheduler ignores QThread's priorities; a nice value of this
-    // thread alone is what makes it yield to the playing file on a busy machine.
-    if (setpriority(PRIO_PROCESS, gettid(), 10) != 0)
-        qDebug("Could not lower the preview thread's priority");
-#endif
+    lowerThisThreadsPriority();
     PreviewDecoder decoder(&abort);
     for (;;) {
         Request next;

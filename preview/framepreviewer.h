@@ -1,7 +1,7 @@
 #pragma once
 
 // Owning thread: the GUI thread creates, calls and destroys it. It runs one worker
-// thread of its own, at the lowest priority, which owns a PreviewDecoder and makes
+// thread of its own, at a lowered priority, which owns a PreviewDecoder and makes
 // one picture at a time. The two threads share only the waiting request and the stop
 // flag (under `lock`) and the abort flag the worker's reads poll; answers come back
 // as queued calls on the GUI thread.
@@ -14,8 +14,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
-
-class QThread;
+#include <thread>
 
 // Pictures for the preview over the position slider, made off the GUI thread from
 // a decoder of their own, so they never hold up the window or the playing file.
@@ -53,5 +52,7 @@ private:
     std::optional<Request> pending; // under lock
     bool stopping = false;          // under lock
     std::atomic<bool> abort{false};
-    QThread *worker = nullptr;
+    // A plain thread: it needs no event loop, and its start and join are ones the
+    // thread sanitizer sees.
+    std::thread worker;
 };
