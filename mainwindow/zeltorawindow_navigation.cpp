@@ -20,7 +20,7 @@ namespace {
 constexpr qint64 kShortStepMs = 5 * 1000;
 constexpr qint64 kLongStepMs = 60 * 1000;
 constexpr int kVolumeStep = 5;
-// What unmute gives when mute found nothing to put back (the volume was already 0).
+// What unmute gives when the volume has been 0 since the start (nothing to put back).
 constexpr int kUnmuteLevel = 50;
 constexpr int kWheelNotch = 120;
 
