@@ -4,7 +4,10 @@
 //
 //   bench_player throughput CLIP        decode and convert a whole clip as fast as it goes
 //   bench_player stages CLIP            cost per frame of decode, conversion and paint
-//   bench_player play CLIP SECONDS      play in the real window and watch the frames arrive
+//   bench_player play CLIP SECONDS [sweep]
+//                                       play in the real window and watch the frames arrive;
+//                                       with sweep, the pointer sweeps the position slider
+//                                       at 20 Hz all along, asking for previews
 //   bench_player startup CLIP [SPAWNNS] process start to the first frame on screen
 //   bench_player open CLIP              thumbnail probe and loadMedia of one file
 
@@ -26,6 +29,7 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QImage>
+#include <QMouseEvent>
 #include <QTimer>
 
 extern "C" {
@@ -445,7 +449,36 @@ private:
     std::vector<Watch> watched;
 };
 
-int runPlay(int argc, char **argv, const QString &clip, double seconds)
+// Hover moves over the position slider at 20 Hz, across it and back every 4 s, as a
+// pointer sweeping the slider in search of a place; each asks for a preview.
+class SliderSweep : public QObject
+{
+public:
+    explicit SliderSweep(QWidget *slider) : slider(slider)
+    {
+        connect(&timer, &QTimer::timeout, this, [this] { move(); });
+        timer.start(50);
+    }
+    int moves = 0;
+
+private:
+    void move()
+    {
+        const int steps = 40; // there, then back
+        const int step = moves % (2 * steps);
+        const double along = (step < steps ? step : 2 * steps - step) / double(steps);
+        const QPointF at(1 + along * (slider->width() - 3), slider->height() / 2.0);
+        QMouseEvent event(QEvent::MouseMove, at, slider->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(slider, &event);
+        ++moves;
+    }
+
+    QWidget *slider;
+    QTimer timer;
+};
+
+int runPlay(int argc, char **argv, const QString &clip, double seconds, bool sweep)
 {
     TimingApplication app(argc, argv);
     loadStyleSheet(app);
@@ -470,6 +503,9 @@ int runPlay(int argc, char **argv, const QString &clip, double seconds)
     const double cpuStart = bench::processCpuSeconds();
     const qint64 startNs = monotonicNs();
     window.play();
+    std::unique_ptr<SliderSweep> sweeper;
+    if (sweep)
+        sweeper = std::make_unique<SliderSweep>(window.findChild<QWidget *>(QStringLiteral("positionSlider")));
     QTimer::singleShot(int(seconds * 1000), &app, &QCoreApplication::quit);
     app.exec();
     const double wallSeconds = bench::secondsSince(startNs);
@@ -518,6 +554,7 @@ int runPlay(int argc, char **argv, const QString &clip, double seconds)
         .add(QStringLiteral("paint_ms"), app.calls[1] ? app.totalMs[1] / app.calls[1] : 0, 3)
         .add(QStringLiteral("update_ms"), app.calls[2] ? app.totalMs[2] / app.calls[2] : 0, 3)
         .add(QStringLiteral("video_size"), QStringLiteral("%1x%2").arg(videoSize.width()).arg(videoSize.height()))
+        .add(QStringLiteral("sweep_moves"), sweeper ? sweeper->moves : 0, 0)
         .print();
     return 0;
 }
@@ -650,7 +687,7 @@ void usage()
     std::fprintf(stderr,
                  "usage: bench_player throughput CLIP\n"
                  "       bench_player stages CLIP\n"
-                 "       bench_player play CLIP SECONDS\n"
+                 "       bench_player play CLIP SECONDS [sweep]\n"
                  "       bench_player startup CLIP [SPAWN_MONOTONIC_NS]\n"
                  "       bench_player open CLIP\n");
 }
@@ -674,7 +711,8 @@ int main(int argc, char **argv)
     if (mode == QLatin1String("stages"))
         return runStages(argc, argv, clip);
     if (mode == QLatin1String("play") && argc >= 4)
-        return runPlay(argc, argv, clip, QString::fromLocal8Bit(argv[3]).toDouble());
+        return runPlay(argc, argv, clip, QString::fromLocal8Bit(argv[3]).toDouble(),
+                       argc >= 5 && QByteArray(argv[4]) == "sweep");
     if (mode == QLatin1String("startup"))
         return runStartup(mainNs, argc, argv, clip, argc >= 4 ? QByteArray(argv[3]).toLongLong() : 0);
     if (mode == QLatin1String("open"))

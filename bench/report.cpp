@@ -1,8 +1,9 @@
 // Runs bench_player's measurements in fresh processes, runs ffmpeg and mpv on the same
 // clips in the same session, and prints medians and ratios as tables.
 //
-//   bench_report --media DIR --player PATH [--filter PATH] [--runs N] [--play-seconds S]
-//                [--sections throughput,stages,playback,startup,filter] [--build-type NAME]
+//   bench_report --media DIR --player PATH [--filter PATH] [--preview PATH] [--runs N]
+//                [--play-seconds S] [--sections throughput,stages,playback,startup,filter,preview]
+//                [--build-type NAME]
 
 #include "benchsupport.h"
 
@@ -51,6 +52,23 @@ const std::vector<Clip> clips = {
     {QStringLiteral("1080p30-vp9.webm"), QStringLiteral("1080p30 VP9"), false, false},
 };
 
+struct PreviewClip {
+    QString file;
+    QString label;
+    int keySeconds;
+};
+
+const std::vector<PreviewClip> previewClips = {
+    {QStringLiteral("preview-1080p-h264-g2.mp4"), QStringLiteral("1080p H.264, key 2 s"), 2},
+    {QStringLiteral("preview-1080p-h264-g10.mp4"), QStringLiteral("1080p H.264, key 10 s"), 10},
+    {QStringLiteral("preview-1080p-hevc-g2.mp4"), QStringLiteral("1080p HEVC, key 2 s"), 2},
+    {QStringLiteral("preview-1080p-hevc-g10.mp4"), QStringLiteral("1080p HEVC, key 10 s"), 10},
+    {QStringLiteral("preview-2160p-h264-g2.mp4"), QStringLiteral("2160p H.264, key 2 s"), 2},
+    {QStringLiteral("preview-2160p-h264-g10.mp4"), QStringLiteral("2160p H.264, key 10 s"), 10},
+    {QStringLiteral("preview-2160p-hevc-g2.mp4"), QStringLiteral("2160p HEVC, key 2 s"), 2},
+    {QStringLiteral("preview-2160p-hevc-g10.mp4"), QStringLiteral("2160p HEVC, key 10 s"), 10},
+};
+
 // Makes glibc keep freed memory (no mmap for big blocks, no trimming of the heap).
 const char keepMemoryTunables[] =
     "GLIBC_TUNABLES=glibc.malloc.mmap_threshold=268435456:glibc.malloc.trim_threshold=536870912";
@@ -59,6 +77,8 @@ struct Options {
     QString media;
     QString player;
     QString filter; // bench_filter
+
+    QString preview;
     int runs = 3;
     double playSeconds = 8;
     QStringList sections;
@@ -653,6 +673,72 @@ void filterSection(const Options &options)
                rows);
 }
 
+void previewSection(const Options &options)
+{
+    section(QStringLiteral("7. Hover preview: from the request (the pointer at rest) to the picture delivered on\n"
+                           "   the GUI thread, through FramePreviewer's worker; ms, median of %1 runs of each figure.\n"
+                           "   first: the file's first request (open + one key frame); miss: one request in each\n"
+                           "   key-frame interval of the minute-long clip, shuffled (seek, one key frame decoded\n"
+                           "   on one thread, scaled to 160 px); cached: again into an interval already shown")
+                .arg(options.runs));
+    QList<QStringList> rows;
+    for (const PreviewClip &clip : previewClips) {
+        Samples s;
+        for (int run = 0; run < options.runs; ++run) {
+            const ChildRun r = runChild({options.preview, QStringLiteral("latency"),
+                                         options.media + QLatin1Char('/') + clip.file,
+                                         QString::number(clip.keySeconds)});
+            if (r.ok)
+                s.addAll(bench::parseResult(r.output));
+        }
+        rows << QStringList{clip.label, num(s.median(QStringLiteral("first_ms"))),
+                            num(s.median(QStringLiteral("miss_median_ms"))),
+                            num(s.median(QStringLiteral("miss_p95_ms"))),
+                            num(s.median(QStringLiteral("miss_max_ms"))),
+                            num(s.median(QStringLiteral("hit_median_ms")), 2),
+                            num(s.median(QStringLiteral("requests")), 0)};
+    }
+    printTable({QStringLiteral("clip"), QStringLiteral("first"), QStringLiteral("miss median"),
+                QStringLiteral("miss p95"), QStringLiteral("miss max"), QStringLiteral("cached median"),
+                QStringLiteral("requests")},
+               rows);
+
+    out << "\n  Playback while the pointer sweeps the position slider (hover moves at 20 Hz, across and\n"
+           "  back every 4 s, each asking for a preview) against plain playback, same clip, runs\n"
+           "  alternated; " << options.playSeconds << " s per run, median of " << options.runs << " runs\n";
+    QList<QStringList> sweepRows;
+    const QString seconds = QString::number(options.playSeconds);
+    for (const Clip &clip : clips) {
+        if (!clip.cpu)
+            continue;
+        Samples plain, swept;
+        for (int run = 0; run < options.runs; ++run) {
+            for (int turn = 0; turn < 2; ++turn) {
+                const bool sweep = (turn == 0) == (run % 2 == 0);
+                QStringList args{options.player, QStringLiteral("play"), clipPath(options, clip), seconds};
+                if (sweep)
+                    args << QStringLiteral("sweep");
+                const ChildRun r = runChild(args);
+                if (r.ok)
+                    (sweep ? swept : plain).addAll(bench::parseResult(r.output));
+            }
+        }
+        const auto row = [&](const QString &label, const Samples &x) {
+            return QStringList{label, num(x.median(QStringLiteral("speed")), 4),
+                               num(x.median(QStringLiteral("shown")), 0), num(x.median(QStringLiteral("dropped")), 0),
+                               num(x.median(QStringLiteral("missing")), 0),
+                               num(x.median(QStringLiteral("interval_p99_ms")), 2),
+                               num(x.median(QStringLiteral("cpu_per_s")), 3),
+                               num(x.median(QStringLiteral("sweep_moves")), 0)};
+        };
+        sweepRows << row(clip.label, plain) << row(clip.label + QStringLiteral(" + sweep"), swept);
+    }
+    printTable({QStringLiteral("clip"), QStringLiteral("speed"), QStringLiteral("shown"), QStringLiteral("dropped"),
+                QStringLiteral("missing"), QStringLiteral("interval p99"), QStringLiteral("CPU s/s"),
+                QStringLiteral("hover moves")},
+               sweepRows);
+}
+
 QString firstLineOf(const QStringList &command)
 {
     const ChildRun r = runChild(command);
@@ -675,6 +761,9 @@ int main(int argc, char **argv)
             options.player = QFileInfo(value).absoluteFilePath();
         else if (key == QLatin1String("--filter"))
             options.filter = QFileInfo(value).absoluteFilePath();
+
+        else if (key == QLatin1String("--preview"))
+            options.preview = QFileInfo(value).absoluteFilePath();
         else if (key == QLatin1String("--runs"))
             options.runs = qMax(1, value.toInt());
         else if (key == QLatin1String("--play-seconds"))
@@ -688,15 +777,18 @@ int main(int argc, char **argv)
         options.player = QCoreApplication::applicationDirPath() + QStringLiteral("/bench_player");
     if (options.filter.isEmpty())
         options.filter = QFileInfo(options.player).absolutePath() + QStringLiteral("/bench_filter");
+    if (options.preview.isEmpty())
+        options.preview = QCoreApplication::applicationDirPath() + QStringLiteral("/bench_preview");
     if (options.media.isEmpty() || !QFileInfo::exists(options.player)) {
-        std::fprintf(stderr, "usage: bench_report --media DIR [--player PATH] [--filter PATH] [--runs N]\n"
-                             "                    [--play-seconds S] [--sections throughput,stages,playback,startup,filter]\n");
+        std::fprintf(stderr, "usage: bench_report --media DIR [--player PATH] [--filter PATH] [--preview PATH]\n"
+                             "                    [--runs N] [--play-seconds S]\n"
+                             "                    [--sections throughput,stages,playback,startup,filter,preview]\n");
         return 2;
     }
     if (options.sections.isEmpty())
         options.sections = QStringList{QStringLiteral("throughput"), QStringLiteral("stages"),
                                        QStringLiteral("playback"), QStringLiteral("startup"),
-                                       QStringLiteral("filter")};
+                                       QStringLiteral("filter"), QStringLiteral("preview")};
 
     // The measured programs get a home of their own: the window must not pick up a
     // user's playlist or full-screen setting, nor write over them.
@@ -741,6 +833,9 @@ int main(int argc, char **argv)
         startupSection(options);
     if (options.sections.contains(QLatin1String("filter")))
         filterSection(options);
+
+    if (options.sections.contains(QLatin1String("preview")))
+        previewSection(options);
 
     out << "\nDone in " << num(bench::secondsSince(startNs), 0) << " s; load average at end: " << loadAverage()
         << "\n  child programs' messages: " << logPath << '\n';

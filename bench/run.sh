@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Measures how fast the player decodes, how much each stage of a frame costs, how
 # closely playback keeps real time and how much CPU it takes, beside ffmpeg and mpv
-# on the same clips, and what the picture filters cost. About 10 minutes on two cores,
-# and up to 20 more for the picture filters.
+# on the same clips, what the picture filters cost, how quickly the preview over the
+# position slider appears and what subtitles cost. About 13 minutes on two cores, and up
+# to 20 more for the picture filters.
 #
 # Usage: bench/run.sh [--media-only] [BUILD_DIR]
 #   BUILD_DIR        default: build/ of the project (configured if absent)
@@ -11,7 +12,7 @@
 #   BENCH_MEDIA          clip cache, default BUILD_DIR/bench-media (made once, kept)
 #   BENCH_RUNS           runs per figure, default 3 (the median is reported)
 #   BENCH_PLAY_SECONDS   playback time per run, default 8
-#   BENCH_SECTIONS       any of throughput,stages,playback,startup,filter,subtitles; default all
+#   BENCH_SECTIONS       any of throughput,stages,playback,startup,filter,preview,subtitles; default all
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -82,6 +83,38 @@ make_filter_clips() {
 }
 make_clips
 make_filter_clips
+
+# Clips for the hover preview: 1080p and 2160p, H.264 and HEVC, a key frame every 2 s
+# or every 10 s, exactly (no scene-cut key frames). Ten seconds are encoded and
+# copied six times over, so a minute of file with many key frames costs ten seconds
+# of encoding; decoding a key frame costs the same whatever came before it.
+make_preview_clips() {
+  local stamp="$media/.preview-$(sed -n '/^make_preview_clips()/,/^}/p' "$0" | sha1sum | cut -c1-12)"
+  [ -f "$stamp" ] && return 0
+  mkdir -p "$media"
+  local ff=(ffmpeg -nostdin -hide_banner -loglevel error -y)
+  local size codec key name
+  for size in 1920x1080 3840x2160; do
+    for codec in h264 hevc; do
+      for key in 2 10; do
+        name="preview-${size#*x}p-$codec-g$key.mp4"
+        echo "bench: making $name" >&2
+        local args=(-c:v libx264 -preset veryfast -crf 23 -sc_threshold 0 -maxrate 25M -bufsize 50M)
+        [ "$codec" = hevc ] && args=(-c:v libx265 -preset ultrafast -crf 26 -tag:v hvc1
+                                     -x265-params log-level=error:scenecut=0 -maxrate 25M -bufsize 50M)
+        "${ff[@]}" -f lavfi -i "testsrc2=size=$size:rate=30:duration=10" \
+                   -f lavfi -i "sine=frequency=440:duration=10" \
+                   -vf "noise=alls=6:allf=t" -g $((30 * key)) -keyint_min $((30 * key)) \
+                   "${args[@]}" -pix_fmt yuv420p -c:a aac -b:a 128k -shortest "$media/segment.tmp.mp4"
+        "${ff[@]}" -stream_loop 5 -i "$media/segment.tmp.mp4" -c copy "$media/$name.tmp.mp4"
+        mv "$media/$name.tmp.mp4" "$media/$name"
+      done
+    done
+  done
+  rm -f "$media/segment.tmp.mp4" "$media"/.preview-*
+  touch "$stamp"
+}
+make_preview_clips
 [ "$media_only" = 1 ] && exit 0
 
 # --- build -------------------------------------------------------------------------
@@ -94,15 +127,15 @@ fi
 if grep -q '^ZELTORA_SANITIZE:BOOL=ON' "$build/CMakeCache.txt"; then
   echo "bench: warning: $build is a sanitizer build; its figures say little" >&2
 fi
-cmake --build "$build" -j "$(nproc)" --target bench_player bench_filter bench_report bench_subtitles
+cmake --build "$build" -j "$(nproc)" --target bench_player bench_filter bench_preview bench_report bench_subtitles
 
 # --- measure -----------------------------------------------------------------------
-sections=${BENCH_SECTIONS:-throughput,stages,playback,startup,filter,subtitles}
+sections=${BENCH_SECTIONS:-throughput,stages,playback,startup,filter,preview,subtitles}
 if [[ ",$sections," == *,subtitles,* ]]; then
   "$build/bench/bench_subtitles" --runs "${BENCH_RUNS:-3}"
 fi
 exec "$build/bench/bench_report" --media "$media" --player "$build/bench/bench_player" \
-     --filter "$build/bench/bench_filter" \
+     --filter "$build/bench/bench_filter" --preview "$build/bench/bench_preview" \
      --runs "${BENCH_RUNS:-3}" --play-seconds "${BENCH_PLAY_SECONDS:-8}" \
      --sections "$sections" \
      --build-type "$(sed -n 's/^CMAKE_BUILD_TYPE:STRING=//p' "$build/CMakeCache.txt")"

@@ -3,6 +3,7 @@
 // Pieces of FFmpeg handling shared by the playback decoder and the thumbnail probe.
 
 #include <QImage>
+#include <QSize>
 #include <QString>
 
 #include <memory>

@@ -64,6 +64,7 @@ ZeltoraWindow::ZeltoraWindow(QWidget *parent)
 
     setupWidgets();
     setupConnections();
+    setupNavigation();
     restoreSettings();
     setupMenu();
 
@@ -80,12 +81,15 @@ ZeltoraWindow::ZeltoraWindow(QWidget *parent)
 
 ZeltoraWindow::~ZeltoraWindow()
 {
+    // Quitting from the close button's question skips closeEvent.
+    rememberPlace();
     saveSettings();
     delete ui;
 }
 
 void ZeltoraWindow::closeEvent(QCloseEvent *event)
 {
+    rememberPlace();
     saveSettings();
     QMainWindow::closeEvent(event);
 }

@@ -7,9 +7,11 @@
 #include <QRect>
 
 class DesktopIntegration;
+class FramePreviewer;
 struct MediaInfo;
 class PlaybackController;
 class PlaylistModel;
+class PreviewPopup;
 class QAction;
 class QMenu;
 class QSlider;
@@ -41,6 +43,10 @@ public:
     // A file chosen outside the window (command line, a second start, the desktop):
     // joins the playlist unless an entry names it already, and plays now.
     void playFromOutside(const QString &path);
+
+    // --- navigation (zeltorawindow_navigation.cpp) ---
+    // Moves playback to `ms`, clamped to the media; playing or paused as before.
+    void seekTo(qint64 ms);
 
 protected:
     // --- chrome (zeltorawindow_chrome.cpp) ---
@@ -135,6 +141,23 @@ private:
     QSize fixedMinimumSize;
     QSize fixedMaximumSize;
 
+    // --- navigation (zeltorawindow_navigation.cpp) ---
+    void setupNavigation();
+    // What navigation reads of the playback state; one place to re-point.
+    QString currentMediaPath() const;
+    qint64 currentPositionMs() const;
+    void seekBy(qint64 deltaMs);
+    void changeVolumeBy(int delta);
+    void toggleMute();
+    void turnWheel(int angleDelta);
+    void showPositionPreview(int value, const QPoint &pos);
+    void showPreviewPicture(const QString &path, const QImage &image);
+    void hidePositionPreview();
+    // Resume: notes where the loaded file is being left; after a load, starts it
+    // where it was left (and says so). True when it did.
+    void rememberPlace();
+    bool resumePlace();
+
     // --- settings (zeltorawindow_settings.cpp) ---
     void saveSettings();
     void restoreSettings();
@@ -176,4 +199,11 @@ private:
 
     // --- settings (zeltorawindow_settings.cpp) ---
     QTimer *settingsSaveTimer = nullptr;
+
+    // --- navigation (zeltorawindow_navigation.cpp) ---
+    FramePreviewer *previewer = nullptr;
+    PreviewPopup *previewPopup = nullptr;
+    QAction *muteAction = nullptr;
+    int volumeBeforeMute = 0; // the last level above 0, which unmute restores
+    int wheelRemainder = 0;   // angle delta not yet worth a volume step
 };

@@ -61,6 +61,7 @@ void ZeltoraWindow::setupMenu()
     connect(titleMenu->addAction(isFullScreen() ? tr("退出全屏") : tr("全屏")), &QAction::triggered,
             this, &ZeltoraWindow::toggleFullscreen);
     connect(titleMenu->addAction(tr("截图")), &QAction::triggered, this, &ZeltoraWindow::takeScreenshot);
+    titleMenu->addAction(muteAction);
     titleMenu->addSeparator();
     connect(titleMenu->addAction(tr("一键重置")), &QAction::triggered, this, &ZeltoraWindow::resetApplication);
     connect(titleMenu->addAction(tr("关于")), &QAction::triggered, this, &ZeltoraWindow::about);

@@ -45,6 +45,8 @@ void ZeltoraWindow::loadMedia(const QString &path)
 void ZeltoraWindow::handleLoaded(const MediaInfo &info)
 {
     updateDuration(info.durationMs);
+    // A long file left in the middle starts where it was left.
+    resumePlace();
     setWindowTitle(QFileInfo(info.path).fileName() + QStringLiteral(" - Zeltora"));
     if (info.hasVideo)
         videoWidget->setMinimumSize(1, 1);
@@ -100,6 +102,8 @@ void ZeltoraWindow::pause()
 
 void ZeltoraWindow::stop()
 {
+    // Leaving a long file before its end (stop, another entry, its removal) keeps its place.
+    rememberPlace();
     frameTimer->stop();
     isPlaying = false;
     isPaused = false;

@@ -3,6 +3,8 @@
 #include "mainwindow/zeltorawindow.h"
 #include "ui_zeltorawindow.h"
 
+#include "mainwindow/resumestore.h"
+#include "playback/playbackcontroller.h"
 #include "playlist/playlistmodel.h"
 #include "video/videowidget.h"
 
@@ -36,9 +38,18 @@ void ZeltoraWindow::saveSettings()
         settingsSaveTimer->stop();
 
     QSettings settings(kOrganisation, kApplication);
-    // The window is the store's only writer: starting from empty drops whatever a
-    // damaged file was read as, instead of writing it back at every save.
-    settings.clear();
+    // Starting from empty drops whatever a damaged file was read as, instead of
+    // writing it back at every save; only the groups other stores keep in the same
+    // file (where files were left) are theirs to look after.
+    const QStringList kept{ResumeStore::group()};
+    const QStringList keys = settings.childKeys();
+    for (const QString &key : keys)
+        settings.remove(key);
+    const QStringList groups = settings.childGroups();
+    for (const QString &group : groups) {
+        if (!kept.contains(group))
+            settings.remove(group);
+    }
 
     settings.beginGroup(kWindowGroup);
     settings.setValue(QStringLiteral("geometry"), saveGeometry());
@@ -109,12 +120,17 @@ void ZeltoraWindow::resetApplication()
         return;
 
     stop();
+    // Nothing stays loaded: play after a reset must not bring back a file from before
+    // it under an empty title, nor keep its place.
+    player->close();
     playlistModel->clear();
+    updateControls();
 
     QSettings settings(kOrganisation, kApplication);
     settings.remove(kWindowGroup);
     settings.remove(kPlaylistGroup);
     settings.sync();
+    ResumeStore::clear();
 
     if (volumeSlider)
         volumeSlider->setValue(50);

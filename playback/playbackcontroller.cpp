@@ -182,6 +182,19 @@ void PlaybackController::stop()
     demuxer->seek(at, true, playSerial);
 }
 
+void PlaybackController::close()
+{
+    pause();
+    stopped = false;
+    phase = Phase::Idle;
+    info = MediaInfo();
+    current = VideoFrame();
+    hasPendingSeek = false;
+    hasPendingFastSeek = false;
+    fastSeekTimer->stop();
+    demuxer->close(beginPlay(0.0));
+}
+
 void PlaybackController::seek(qint64 ms, SeekMode mode)
 {
     if (phase == Phase::Loading) {

@@ -74,6 +74,8 @@ public:
     // its place, so play() goes on from there.
     void stop();
     void seek(qint64 ms, SeekMode mode = SeekMode::Exact);
+    // Lets go of the file: nothing is open afterwards.
+    void close();
     void setVolume(double linear);
     double volume() const { return currentVolume; }
     // The area the picture is shown in, in device pixels; cover: it fills the area

@@ -3,9 +3,14 @@
 
 #include "decoder/ffmpegdecoder.h"
 #include "mainwindow/popupplacement.h"
+#include "mainwindow/positionslider.h"
+#include "mainwindow/previewpopup.h"
+#include "mainwindow/timetext.h"
 #include "mainwindow/zeltorawindow.h"
+#include "playback/playbackcontroller.h"
 #include "playlist/playlistmodel.h"
 #include "testsupport.h"
+#include "video/videowidget.h"
 
 #include <QAction>
 #include <QGraphicsEffect>
@@ -17,6 +22,7 @@
 #include <QSettings>
 #include <QSlider>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <QtTest>
 
 using testsupport::mediaPath;
@@ -41,8 +47,16 @@ public:
     bool isPlaying() const { return w.isPlaying; }
     bool isPaused() const { return w.isPaused; }
     bool dragging() const { return w.dragging; }
+    quint64 framesShown() const { return w.player->framesShown(); }
 
-    void load(const QString &path) { w.playlistModel->addFile(path); w.loadMedia(path); }
+    // The engine opens files off the GUI thread; this waits until it has.
+    bool load(const QString &path)
+    {
+        w.playlistModel->addFile(path);
+        w.loadMedia(path);
+        return QTest::qWaitFor([&] { return w.player->isOpen(); }, 5000);
+    }
+    VideoWidget *video() const { return w.videoWidget; }
     void toggleFullscreen() { w.toggleFullscreen(); }
     void toggleVolumeSlider() { w.toggleVolumeSlider(); }
     void enterRestoredFullscreen(bool requested)
@@ -139,7 +153,7 @@ private slots:
         QStringList entries;
         for (QAction *action : a.titleMenu()->actions())
             entries << (action->isSeparator() ? "|" : action->text());
-        QCOMPARE(entries, (QStringList{"打开文件", "|", "全屏", "截图", "|", "一键重置", "关于"}));
+        QCOMPARE(entries, (QStringList{"打开文件", "|", "全屏", "截图", "静音", "|", "一键重置", "关于"}));
         auto *menuButton = a.child<QPushButton>("menuButton");
         QCOMPARE(menuButton->menu(), a.titleMenu());
         QVERIFY(menuButton->styleSheet().contains("QPushButton::menu-indicator { image: none; }"));
@@ -151,7 +165,7 @@ private slots:
         ZeltoraWindow w;
         ZeltoraWindowTestAccess a(w);
         showAt(w, QPoint(0, 0));
-        a.load(mediaPath("clip.mp4"));
+        QVERIFY(a.load(mediaPath("clip.mp4")));
         const auto state = [&] { return a.isPlaying() ? "playing" : a.isPaused() ? "paused" : "stopped"; };
 
         QTest::keyClick(&w, Qt::Key_Space);
@@ -177,6 +191,166 @@ private slots:
         QTest::keyClick(&w, Qt::Key_F);
         QCOMPARE(a.look(), kNormalLook);
         QCOMPARE(a.windowActions().at(4)->text(), QStringLiteral("全屏"));
+    }
+
+    void seekKeys_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<QList<QKeySequence>>("keys");
+        QTest::addColumn<int>("to");    // seconds
+        QTest::addColumn<int>("shown"); // the time shown, once the picture has come
+        QTest::addColumn<bool>("fullscreen");
+        const QKeySequence left(Qt::Key_Left), right(Qt::Key_Right);
+        const QKeySequence back(Qt::CTRL | Qt::Key_Left), ahead(Qt::CTRL | Qt::Key_Right);
+        QTest::newRow("ctrl+left") << 100 << QList{back} << 40 << 40 << false;
+        QTest::newRow("presses add up") << 100 << QList{right, right, ahead, left} << 165 << 165 << false;
+        QTest::newRow("not before the start") << 3 << QList{left} << 0 << 0 << false;
+        QTest::newRow("not past the end") << 300 << QList{ahead} << 320 << 320 << false;
+        QTest::newRow("home") << 100 << QList{QKeySequence(Qt::Key_Home)} << 0 << 0 << false;
+        QTest::newRow("in full screen") << 100 << QList{right} << 105 << 105 << true;
+    }
+
+    void seekKeys()
+    {
+        QFETCH(int, from);
+        QFETCH(QList<QKeySequence>, keys);
+        QFETCH(int, to);
+        QFETCH(int, shown);
+        QFETCH(bool, fullscreen);
+        ZeltoraWindow w;
+        ZeltoraWindowTestAccess a(w);
+        showAt(w, QPoint(0, 0));
+        QVERIFY(a.load(mediaPath("long.mp4"))); // 320 s, a key frame every second
+        if (fullscreen)
+            a.toggleFullscreen();
+        auto *slider = a.child<QSlider>("positionSlider");
+        auto *time = a.child<QLabel>("currentTimeLabel");
+        // Each seek is let finish, as key presses come one at a time.
+        const auto settle = [&](auto step) {
+            const quint64 before = a.framesShown();
+            step();
+            QTRY_VERIFY(a.framesShown() > before);
+        };
+        settle([&] { w.seekTo(from * 1000); });
+        for (const QKeySequence &key : keys) {
+            settle([&] {
+                QTest::keySequence(&w, key);
+                if (&key == &keys.last()) { // the target shows at once
+                    QCOMPARE(slider->value(), to * 1000);
+                    QCOMPARE(time->text(), formatTime(to * 1000));
+                }
+            });
+        }
+        QCOMPARE(slider->value(), shown * 1000);
+        // Not playing, the picture and the time still go there once the picture comes.
+        QCOMPARE(time->text(), formatTime(shown * 1000));
+        QVERIFY(!a.isPlaying());
+    }
+
+    void volumeKeysAndWheel_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<QString>("input"); // keys, and w+/w- for one wheel notch, w~ for half a one
+        QTest::addColumn<QList<int>>("levels");
+        QTest::newRow("up stops at 100") << 98 << "U U" << QList{100, 100};
+        QTest::newRow("down stops at 0") << 3 << "D D" << QList{0, 0};
+        QTest::newRow("mute, unmute") << 70 << "M M" << QList{0, 70};
+        QTest::newRow("unmute from 0 to a level") << 0 << "M M" << QList{50, 0};
+        QTest::newRow("a step after mute, then mute again") << 70 << "M U M M" << QList{0, 5, 0, 5};
+        QTest::newRow("down to 0 by steps, then unmute") << 10 << "D D M" << QList{5, 0, 5};
+        QTest::newRow("wheel notches") << 50 << "w+ w- w-" << QList{55, 50, 45};
+        QTest::newRow("half notches add up") << 50 << "w~ w~ w~" << QList{50, 55, 55};
+    }
+
+    void volumeKeysAndWheel()
+    {
+        QFETCH(int, from);
+        QFETCH(QString, input);
+        QFETCH(QList<int>, levels);
+        ZeltoraWindow w;
+        ZeltoraWindowTestAccess a(w);
+        showAt(w, QPoint(0, 0));
+        a.volumeSlider()->setValue(from);
+        const QStringList steps = input.split(' ');
+        for (int i = 0; i < steps.size(); ++i) {
+            const QString &step = steps[i];
+            if (step.startsWith('w')) {
+                const int delta = step == "w+" ? 120 : step == "w-" ? -120 : 60;
+                const QPointF at = a.video()->rect().center();
+                QWheelEvent wheel(at, a.video()->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                                  Qt::NoModifier, Qt::NoScrollPhase, false);
+                QApplication::sendEvent(a.video(), &wheel);
+            } else {
+                QTest::keyClick(&w, step == "U" ? Qt::Key_Up : step == "D" ? Qt::Key_Down : Qt::Key_M);
+            }
+            QCOMPARE(a.volumeSlider()->value(), levels.at(i));
+        }
+        QCOMPARE(a.titleMenu()->actions().at(4)->text(),
+                 a.volumeSlider()->value() == 0 ? QStringLiteral("取消静音") : QStringLiteral("静音"));
+    }
+
+    void sliderClickAndHoverPreview()
+    {
+        ZeltoraWindow w;
+        ZeltoraWindowTestAccess a(w);
+        showAt(w, QPoint(0, 0));
+        auto *slider = a.child<PositionSlider>("positionSlider");
+        const auto hoverAt = [&](int x) {
+            const QPointF at(x, slider->height() / 2.0);
+            QMouseEvent move(QEvent::MouseMove, at, slider->mapToGlobal(at), Qt::NoButton, {}, {});
+            QApplication::sendEvent(slider, &move);
+        };
+        const auto popup = [&] { return w.findChild<PreviewPopup *>(); };
+
+        QVERIFY(a.load(mediaPath("long.mp4")));
+        const int x = slider->width() / 3;
+        const int value = slider->valueAt(QPoint(x, slider->height() / 2));
+        hoverAt(x);
+        QVERIFY(popup()->isVisible());
+        QCOMPARE(popup()->timeText(), formatTime(value));
+        QTRY_VERIFY(popup()->hasPicture());
+        QVERIFY(popup()->geometry().bottom() < slider->mapTo(&w, QPoint(0, 0)).y());
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(slider, &leave);
+        QVERIFY(!popup()->isVisible());
+
+        // A click on the groove goes there.
+        QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(x, slider->height() / 2));
+        QCOMPARE(slider->value(), value);
+        QCOMPARE(a.child<QLabel>("currentTimeLabel")->text(), formatTime(value));
+
+        // Sound alone: the time alone.
+        QVERIFY(a.load(mediaPath("audio.mp3")));
+        hoverAt(slider->width() / 2);
+        QVERIFY(popup()->isVisible());
+        QTest::qWait(200);
+        QVERIFY(!popup()->hasPicture());
+    }
+
+    void pageKeysAndDoubleClick()
+    {
+        ZeltoraWindow w;
+        ZeltoraWindowTestAccess a(w);
+        showAt(w, QPoint(0, 0));
+        QVERIFY(a.load(mediaPath("bars-long.mp4")));
+        QVERIFY(a.load(mediaPath("clip.mp4")));
+        QTest::keyClick(&w, Qt::Key_PageUp);
+        QTRY_COMPARE(w.windowTitle(), QStringLiteral("bars-long.mp4 - Zeltora"));
+        QTest::keyClick(&w, Qt::Key_PageDown);
+        QTRY_COMPARE(w.windowTitle(), QStringLiteral("clip.mp4 - Zeltora"));
+        QVERIFY(a.isPlaying());
+
+        // A double click on the picture goes full screen and leaves playback alone.
+        QTRY_VERIFY(a.video()->hasFrame());
+        QWindow *window = w.windowHandle();
+        const QPoint onPicture = a.video()->mapTo(&w, a.video()->rect().center());
+        QTest::mouseDClick(window, Qt::LeftButton, {}, onPicture);
+        QVERIFY(w.isFullScreen());
+        QTest::qWait(QApplication::doubleClickInterval() + 200);
+        QVERIFY(a.isPlaying() && !a.isPaused());
+        // A single click still pauses, once it is clear no second click follows.
+        QTest::mouseClick(window, Qt::LeftButton, {}, a.video()->mapTo(&w, a.video()->rect().center()));
+        QTRY_VERIFY(a.isPaused());
     }
 
     void fullscreenRoundTrip()

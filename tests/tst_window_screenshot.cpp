@@ -1,5 +1,7 @@
+#include "mainwindow/screenshotname.h"
 #include "mainwindow/zeltorawindow.h"
 #include "playback/playbackcontroller.h"
+#include "playlist/playlistmodel.h"
 #include "testsupport.h"
 #include "video/videowidget.h"
 
@@ -8,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
@@ -25,6 +28,17 @@ public:
     {
         w.loadMedia(path);
         return QTest::qWaitFor([&] { return w.player->isOpen(); }, 5000);
+    }
+    static void stop(ZeltoraWindow &w) { w.stop(); }
+    static void reset(ZeltoraWindow &w) { w.resetApplication(); }
+    static bool addAndRemove(ZeltoraWindow &w, const QString &path)
+    {
+        w.playlistModel->addFile(path);
+        if (!load(w, path))
+            return false;
+        w.videoWidget->setFrame(QImage(8, 8, QImage::Format_RGB32));
+        w.removeFromPlaylist(0);
+        return true;
     }
 };
 using Access = ZeltoraWindowTestAccess;
@@ -64,7 +78,10 @@ private slots:
     void init();
     void cleanup();
 
+    void silentWithoutPicture_data();
     void silentWithoutPicture();
+    void fileName();
+    void neverOverwrites();
     void savesThePictureAsShown();
     void unusableFolderWarns();
 
@@ -96,24 +113,103 @@ void TestWindowScreenshot::cleanup()
     window.reset();
 }
 
+void TestWindowScreenshot::silentWithoutPicture_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::newRow("nothing open") << "";
+    QTest::newRow("sound only") << "audio";
+    QTest::newRow("stopped") << "stop";
+    QTest::newRow("playing entry removed") << "remove";
+    QTest::newRow("after a reset") << "reset";
+}
+
 void TestWindowScreenshot::silentWithoutPicture()
 {
+    QFETCH(QString, before);
     const QString folder = root + QStringLiteral("/Pictures");
     QVERIFY(QDir().mkpath(folder));
     QVERIFY(usePicturesFolder(folder));
-    testsupport::MessageBoxCloser closer;
-    status(*window)->setText(QStringLiteral("before"));
+    const QString video = testsupport::mediaPath(QStringLiteral("red.mp4"));
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(Qt::red);
 
-    // Nothing open.
-    Access::screenshot(*window);
-    // Sound but no picture.
-    QVERIFY(Access::load(*window, testsupport::mediaPath(QStringLiteral("audio.mp3"))));
+    testsupport::MessageBoxCloser closer;
+    closer.setAnswer(QMessageBox::Yes);
+    if (before == QLatin1String("audio")) {
+        QVERIFY(Access::load(*window, testsupport::mediaPath(QStringLiteral("audio.mp3"))));
+    } else if (before == QLatin1String("remove")) {
+        QVERIFY(Access::addAndRemove(*window, video));
+    } else if (!before.isEmpty()) {
+        // The media stays open, its picture is gone: the placeholder is not a shot.
+        QVERIFY(Access::load(*window, video));
+        Access::video(*window)->setFrame(picture);
+        if (before == QLatin1String("stop"))
+            Access::stop(*window);
+        else
+            Access::reset(*window);
+    }
+    closer.clear();
+    status(*window)->setText(QStringLiteral("before"));
     Access::screenshot(*window);
     QTest::qWait(100);
 
     QVERIFY(filesIn(folder).isEmpty());
     QVERIFY(closer.boxes().isEmpty());
     QCOMPARE(status(*window)->text(), QStringLiteral("before"));
+}
+
+void TestWindowScreenshot::fileName()
+{
+    QCOMPARE(screenshotFileName("20250303_140509", 1), QStringLiteral("Zeltora_20250303_140509.png"));
+    QCOMPARE(screenshotFileName("20250303_140509", 2), QStringLiteral("Zeltora_20250303_140509_2.png"));
+    QCOMPARE(screenshotFileName("20250303_140509", 10), QStringLiteral("Zeltora_20250303_140509_10.png"));
+}
+
+void TestWindowScreenshot::neverOverwrites()
+{
+    const QString folder = root + QStringLiteral("/Pictures");
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(usePicturesFolder(folder));
+    QVERIFY(Access::load(*window, testsupport::mediaPath(QStringLiteral("red.mp4"))));
+    QImage red(64, 48, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    Access::video(*window)->setFrame(red);
+
+    // Files of the plain names already there for the seconds the shots can fall in.
+    const QDateTime now = QDateTime::currentDateTime();
+    QStringList existing;
+    for (int second = 0; second < 4; ++second) {
+        const QString stamp = now.addSecs(second).toString(QStringLiteral("yyyyMMdd_hhmmss"));
+        QFile file(folder + QLatin1Char('/') + screenshotFileName(stamp, 1));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("keep");
+        existing << QFileInfo(file).fileName();
+    }
+
+    testsupport::MessageBoxCloser closer;
+    Access::screenshot(*window);
+    Access::screenshot(*window);
+    QVERIFY(closer.boxes().isEmpty());
+
+    for (const QString &name : std::as_const(existing)) {
+        QFile file(folder + QLatin1Char('/') + name);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("keep"));
+    }
+    QStringList made = filesIn(folder);
+    for (const QString &name : std::as_const(existing))
+        made.removeOne(name);
+    QCOMPARE(made.size(), 2);
+    // Within one second the suffixes count on; across a second each starts at _2.
+    const QString first = made.at(0).section(QLatin1Char('_'), 1, 2);
+    const QString second = made.at(1).section(QLatin1Char('_'), 1, 2);
+    if (first == second)
+        QCOMPARE(made, QStringList({screenshotFileName(first, 2), screenshotFileName(first, 3)}));
+    else
+        QCOMPARE(made, QStringList({screenshotFileName(first, 2), screenshotFileName(second, 2)}));
+    QImage shot;
+    QVERIFY(shot.load(folder + QLatin1Char('/') + made.last(), "PNG"));
+    QCOMPARE(status(*window)->text(), QStringLiteral("截图已保存到 ") + folder + QLatin1Char('/') + made.last());
 }
 
 void TestWindowScreenshot::savesThePictureAsShown()
@@ -166,6 +262,7 @@ void TestWindowScreenshot::unusableFolderWarns()
     QVERIFY(usePicturesFolder(folder));
 
     QVERIFY(Access::load(*window, testsupport::mediaPath(QStringLiteral("red.mp4"))));
+    Access::video(*window)->setFrame(QImage(8, 8, QImage::Format_RGB32)); // a picture to save
     status(*window)->setText(QStringLiteral("before"));
 
     testsupport::MessageBoxCloser closer;

@@ -12,7 +12,9 @@
 #include <QRegion>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QTimer>
 #include <QToolButton>
+#include <QWheelEvent>
 
 namespace {
 
@@ -104,6 +106,10 @@ VideoWidget::VideoWidget(QWidget *parent)
     openFileButton->setMenu(openMenu);
     openFileButton->hide();
 
+    pendingClick = new QTimer(this);
+    pendingClick->setSingleShot(true);
+    connect(pendingClick, &QTimer::timeout, this, &VideoWidget::clicked);
+
     // Let the new application style settle, then re-polish so the button's sheet
     // takes effect before the first paint.
     QCoreApplication::processEvents();
@@ -117,8 +123,11 @@ void VideoWidget::setFrame(const QImage &frame)
 {
     frameImage = frame;
     openFileButton->setVisible(frameImage.isNull());
-    if (frameImage.isNull())
+    if (frameImage.isNull()) {
+        // A click on a picture that has gone since does not act on what replaced it.
+        pendingClick->stop();
         placeOpenFileButton();
+    }
     update();
 }
 
@@ -130,15 +139,34 @@ QSize VideoWidget::sizeHint() const
 void VideoWidget::mousePressEvent(QMouseEvent *event)
 {
     Q_UNUSED(event)
-    if (!frameImage.isNull())
+    if (frameImage.isNull())
+        return;
+    // A press that is not the second of a double click (another button, or too far
+    // away) leaves the click before it standing as a single one.
+    if (pendingClick->isActive()) {
+        pendingClick->stop();
         emit clicked();
+    }
+    pendingClick->start(QApplication::doubleClickInterval());
 }
 
 void VideoWidget::mouseDoubleClickEvent(QMouseEvent *event)
 {
     Q_UNUSED(event)
+    pendingClick->stop();
     if (!frameImage.isNull())
         emit doubleClicked();
+}
+
+void VideoWidget::wheelEvent(QWheelEvent *event)
+{
+    const int delta = event->angleDelta().y();
+    if (delta == 0) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    emit wheelTurned(delta);
 }
 
 void VideoWidget::paintEvent(QPaintEvent *event)

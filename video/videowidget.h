@@ -4,6 +4,7 @@
 #include <QWidget>
 
 class QMenu;
+class QTimer;
 class QToolButton;
 
 // The picture area: the last frame scaled into the widget (letter-boxed in a window,
@@ -17,6 +18,8 @@ public:
     ~VideoWidget() override;
 
     void setFrame(const QImage &frame);
+    // A picture is on screen (not the placeholder).
+    bool hasFrame() const { return !frameImage.isNull(); }
     QSize sizeHint() const override;
 
     // The area pictures are shown in, in device pixels, and whether they cover it
@@ -29,8 +32,12 @@ public:
     void announceDisplayArea();
 
 signals:
+    // A single click: sent once the double-click interval has passed without a
+    // second click, so the first click of a double click never counts on its own.
     void clicked();
     void doubleClicked();
+    // The wheel over the picture, in QWheelEvent::angleDelta units (120 a notch).
+    void wheelTurned(int angleDelta);
     void openFileRequested();
     void openFolderRequested();
     void displayAreaChanged(QSize area, bool cover);
@@ -38,6 +45,7 @@ signals:
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -54,4 +62,5 @@ private:
     bool announcedCover = false;
     QToolButton *openFileButton = nullptr;
     QMenu *openMenu = nullptr;
+    QTimer *pendingClick = nullptr; // runs from a press until it counts as a single click
 };

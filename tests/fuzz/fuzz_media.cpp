@@ -1,9 +1,10 @@
 // Arbitrary bytes through the real media paths: the playback decoder (open, a run of
-// frame requests, seeks) and the playlist's thumbnail probe. The bytes go through a
+// frame requests, seeks), the playlist's thumbnail probe and the slider's previews. The bytes go through a
 // file because that is the only way media reach either of them.
 
 #include "decoder/ffmpegdecoder.h"
 #include "playlist/playlistmodel.h"
+#include "preview/previewdecoder.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -119,6 +120,18 @@ void exerciseProbe(const QString &path)
     checkFrame(thumbnail);
 }
 
+void exercisePreview(const QString &path, const uint8_t *data, size_t size)
+{
+    PreviewDecoder previews;
+    const qint64 steered = size ? data[0] * 100 : 0;
+    for (qint64 ms : {qint64(0), steered, qint64(-5), qint64(1) << 40, steered / 2}) {
+        const QImage image = previews.frameAt(path, ms).image;
+        checkFrame(image);
+        if (image.width() > PreviewDecoder::previewWidth || image.height() > PreviewDecoder::previewMaxHeight)
+            fail("preview larger than its box", image);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -140,5 +153,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString &path = inputPath();
     exerciseDecoder(path, data, size);
     exerciseProbe(path);
+    exercisePreview(path, data, size);
     return 0;
 }

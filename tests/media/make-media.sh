@@ -229,4 +229,17 @@ for clip in "pq:smpte2084:573" "hlg:arib-std-b67:721"; do
      -color_primaries bt2020 -color_trc "$transfer" -colorspace bt2020nc -color_range tv -c:v ffv1 "hdr-$name.mkv"
 done
 
+# --- Position previews ---------------------------------------------------------
+# A key frame every second exactly, B-frames, and pixels a third wider than tall
+# (320x240 shown as 16:9); once in MP4 (an index read at open) and once as a
+# transport stream (none).
+ff -f lavfi -i "testsrc2=size=320x240:rate=25:duration=4,setsar=4/3" "${x264[@]}" \
+   -g 25 -keyint_min 25 -sc_threshold 0 preview.mp4
+ff -i preview.mp4 -c copy -f mpegts preview.ts
+
+# --- Resume -------------------------------------------------------------------------
+# Longer than five minutes, yet tiny and quick to make: one small frame a second, each
+# a key frame, so that any seek to a whole second lands exactly there.
+ff -f lavfi -i testsrc2=s=32x32:r=1:d=320 "${x264[@]}" -g 1 long.mp4
+
 touch "$stamp"
