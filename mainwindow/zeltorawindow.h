@@ -96,6 +96,7 @@ private:
     void updateControls();
     void showFrame(const QImage &frame);
     void handleLoaded(const MediaInfo &info);
+    void showCover();
     void handleLoadFailed(const QString &path, const QString &message);
     void handleSliderReleased();
     void handleVideoClicked();

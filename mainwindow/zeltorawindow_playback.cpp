@@ -48,12 +48,21 @@ void ZeltoraWindow::handleLoaded(const MediaInfo &info)
     // A long file left in the middle starts where it was left.
     resumePlace();
     setWindowTitle(QFileInfo(info.path).fileName() + QStringLiteral(" - Zeltora"));
-    if (info.hasVideo)
+    if (info.hasVideo || !info.cover.isNull())
         videoWidget->setMinimumSize(1, 1);
     else
         videoWidget->setMinimumSize(640, 480);
+    showCover();
     publishTrack();
     updateControls();
+}
+
+void ZeltoraWindow::showCover()
+{
+    // Music with an album cover shows the cover while it plays, not the placeholder.
+    const MediaInfo &info = player->mediaInfo();
+    if (isPlaying && player->isOpen() && !info.hasVideo && !info.cover.isNull())
+        showFrame(info.cover);
 }
 
 void ZeltoraWindow::handleLoadFailed(const QString &path, const QString &message)
@@ -88,6 +97,7 @@ void ZeltoraWindow::play()
     isPlaying = true;
     isPaused = false;
     player->play();
+    showCover();
     updateControls();
 }
 

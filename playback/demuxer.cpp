@@ -2,6 +2,8 @@
 
 #include "playback/packetqueue.h"
 #include "playback/streamparams.h"
+#include "video/framegeometry.h"
+#include "video/orientation.h"
 
 #include <QDebug>
 #include <QLoggingCategory>
@@ -53,17 +55,15 @@ QImage decodeCover(const AVStream *stream)
     return image;
 }
 
-QSize shownSize(const AVStream *stream, const AVFormatContext *format)
+QSize shownSize(const AVStream *stream)
 {
     const AVCodecParameters *codec = stream->codecpar;
     if (codec->width <= 0 || codec->height <= 0)
         return QSize();
-    const AVRational shape = av_guess_sample_aspect_ratio(const_cast<AVFormatContext *>(format),
-                                                          const_cast<AVStream *>(stream), nullptr);
-    if (shape.num <= 0 || shape.den <= 0)
-        return QSize(codec->width, codec->height);
-    const int width = int(av_rescale(codec->width, shape.num, shape.den));
-    return QSize(qMax(1, width), codec->height);
+    return framegeometry::displaySize(
+        QSize(codec->width, codec->height),
+        framegeometry::displaySampleAspectRatio(stream->sample_aspect_ratio, codec->sample_aspect_ratio),
+        Orientation::fromStream(stream));
 }
 
 } // namespace
@@ -287,7 +287,7 @@ MediaInfo Demuxer::describe(const QString &file) const
         const AVRational rate = stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0
             ? stream->avg_frame_rate : stream->r_frame_rate;
         info.frameRate = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0.0;
-        info.pictureSize = shownSize(stream, format.get());
+        info.pictureSize = shownSize(stream);
     }
     info.seekable = format->pb && (format->pb->seekable & AVIO_SEEKABLE_NORMAL);
 

@@ -20,5 +20,7 @@ std::shared_ptr<const StreamParams> StreamParams::fromStream(const AVStream *str
     params->frameRate = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0.0;
     params->sampleAspectRatio = stream->sample_aspect_ratio;
     params->streamIndex = stream->index;
+    if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+        params->pictureTraits = VideoFilter::StreamTraits::of(stream);
     return params;
 }

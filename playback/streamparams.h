@@ -1,6 +1,7 @@
 #pragma once
 
 #include "decoder/ffmpegsupport.h"
+#include "playback/videofilter.h"
 
 #include <memory>
 
@@ -20,6 +21,9 @@ struct StreamParams
     // The container's idea of the pixel shape, for streams whose frames say nothing.
     AVRational sampleAspectRatio{0, 1};
     int streamIndex = -1;
+    // What the picture filters need to know of a video stream (orientation, field
+    // order, frame rate).
+    VideoFilter::StreamTraits pictureTraits;
 
     static std::shared_ptr<const StreamParams> fromStream(const AVStream *stream, qint64 originMs);
 };

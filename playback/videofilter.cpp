@@ -149,26 +149,37 @@ VideoFilter::VideoFilter() = default;
 
 VideoFilter::~VideoFilter() = default;
 
+VideoFilter::StreamTraits VideoFilter::StreamTraits::of(const AVStream *stream)
+{
+    StreamTraits traits;
+    if (!stream)
+        return traits;
+    if (stream->time_base.num > 0 && stream->time_base.den > 0)
+        traits.timeBase = stream->time_base;
+    if (stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0)
+        traits.frameRate = stream->avg_frame_rate;
+    traits.containerSar = stream->sample_aspect_ratio;
+    if (stream->codecpar)
+        traits.fieldOrder = stream->codecpar->field_order;
+    traits.orientation = Orientation::fromStream(stream);
+    return traits;
+}
+
 void VideoFilter::setStream(const AVStream *stream)
+{
+    setStream(StreamTraits::of(stream));
+}
+
+void VideoFilter::setStream(const StreamTraits &traits)
 {
     dropGraph();
     flush();
     interlacedSeen = false;
-    streamTimeBase = AVRational{1, AV_TIME_BASE};
-    frameRate = AVRational{0, 1};
-    containerSar = AVRational{0, 1};
-    fieldOrder = AV_FIELD_UNKNOWN;
-    streamOrientation = Orientation();
-    if (stream) {
-        if (stream->time_base.num > 0 && stream->time_base.den > 0)
-            streamTimeBase = stream->time_base;
-        if (stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0)
-            frameRate = stream->avg_frame_rate;
-        containerSar = stream->sample_aspect_ratio;
-        if (stream->codecpar)
-            fieldOrder = stream->codecpar->field_order;
-        streamOrientation = Orientation::fromStream(stream);
-    }
+    streamTimeBase = traits.timeBase.num > 0 && traits.timeBase.den > 0 ? traits.timeBase : AVRational{1, AV_TIME_BASE};
+    frameRate = traits.frameRate;
+    containerSar = traits.containerSar;
+    fieldOrder = traits.fieldOrder;
+    streamOrientation = traits.orientation;
     outTimeBase = av_mul_q(streamTimeBase, AVRational{1, 2});
 }
 

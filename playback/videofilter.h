@@ -51,6 +51,17 @@ struct AVStream;
 class VideoFilter
 {
 public:
+    // What the stream tells beyond its frames.
+    struct StreamTraits
+    {
+        AVRational timeBase{1, AV_TIME_BASE};
+        AVRational frameRate{0, 1};
+        AVRational containerSar{0, 1};
+        AVFieldOrder fieldOrder = AV_FIELD_UNKNOWN;
+        Orientation orientation;
+        static StreamTraits of(const AVStream *stream);
+    };
+
     VideoFilter();
     ~VideoFilter();
     VideoFilter(const VideoFilter &) = delete;
@@ -61,6 +72,9 @@ public:
     // aspect ratio, field order and display matrix. Null: a bare stream of frames
     // with a time base of 1/AV_TIME_BASE.
     void setStream(const AVStream *stream);
+    // The same from traits copied out of the stream, for a thread that does not own
+    // the demuxer's context.
+    void setStream(const StreamTraits &traits);
 
     // The size the pictures are shown at, in device pixels (the letter-box or cover
     // rectangle times the device pixel ratio); empty: unknown. Tone mapping is the

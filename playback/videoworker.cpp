@@ -4,6 +4,7 @@
 #include "playback/mediaclock.h"
 #include "playback/packetqueue.h"
 #include "video/framegeometry.h"
+#include "video/orientation.h"
 
 #include <QDebug>
 #include <QLoggingCategory>
@@ -28,7 +29,7 @@ std::shared_ptr<AVFrame> shareFrame(const AVFrame *frame)
 VideoWorker::VideoWorker(PacketQueue *packets, FrameQueue *frames, Wakeup *wakeup, MediaClock *clock,
                          const std::atomic<int> *serial, Callbacks callbacks)
     : packets(packets), frames(frames), wakeup(wakeup), clock(clock), currentSerial(serial),
-      callbacks(std::move(callbacks)), frame(av_frame_alloc())
+      callbacks(std::move(callbacks)), frame(av_frame_alloc()), filtered(av_frame_alloc())
 {
     thread = std::thread([this] { run(); });
 }
@@ -116,6 +117,7 @@ void VideoWorker::handleEntry(PacketQueue::Entry &entry)
         serial = entry.serial;
         if (decoder)
             avcodec_flush_buffers(decoder.get());
+        filter.flush();
         targetMs = entry.targetMs;
         draining = false;
         decoderHasOutput = false;
@@ -157,6 +159,7 @@ void VideoWorker::startStream(const std::shared_ptr<const StreamParams> &newPara
     lastDurationMs = 0;
     held.reset();
     pending.clear();
+    filter.setStream(params ? params->pictureTraits : VideoFilter::StreamTraits());
     if (!params)
         return;
     QString error;
@@ -173,30 +176,63 @@ void VideoWorker::receiveFrames()
     // queue holds the decoder back instead of piling converted pictures up.
     const int ret = avcodec_receive_frame(decoder.get(), frame.get());
     if (ret == 0) {
-        processFrame(frame.get());
+        ++decoded;
+        filterFrame(frame.get());
         av_frame_unref(frame.get());
         return;
     }
     decoderHasOutput = false;
     if (ret == AVERROR_EOF) {
-        if (draining)
+        if (draining) {
+            // bwdif keeps a picture back until it is told the stream ended.
+            if (const int drained = filter.push(nullptr); drained < 0 && drained != AVERROR_EOF)
+                qCDebug(lcVideo) << "Could not drain the picture filter:" << ffmpeg::errorText(drained);
+            pullFiltered();
             finishStream();
+        }
         return;
     }
     if (ret != AVERROR(EAGAIN))
         qCDebug(lcVideo) << "Video decoding failed:" << ffmpeg::errorText(ret);
 }
 
+void VideoWorker::filterFrame(AVFrame *decodedFrame)
+{
+    if (stale())
+        return;
+    // HDR pictures are tone-mapped at the size they are shown at, not larger.
+    const QSize shown = framegeometry::displaySize(
+        QSize(decodedFrame->width, decodedFrame->height),
+        framegeometry::displaySampleAspectRatio(params->sampleAspectRatio, decodedFrame->sample_aspect_ratio),
+        Orientation::fromFrame(decodedFrame, params->pictureTraits.orientation));
+    filter.setTargetSize(sizeInArea(shown));
+    int ret = filter.push(decodedFrame);
+    if (ret == AVERROR(EAGAIN)) {
+        pullFiltered();
+        ret = filter.push(decodedFrame);
+    }
+    if (ret < 0 && ret != AVERROR_EOF)
+        qCDebug(lcVideo) << "The picture filter refused a frame:" << ffmpeg::errorText(ret);
+    pullFiltered();
+}
+
+void VideoWorker::pullFiltered()
+{
+    while (filter.pull(filtered.get()) == 0) {
+        processFrame(filtered.get());
+        av_frame_unref(filtered.get());
+    }
+}
+
 void VideoWorker::processFrame(AVFrame *decodedFrame)
 {
-    ++decoded;
     if (stale())
         return;
 
-    const AVRational timeBase = params->timeBase;
-    int64_t timestamp = decodedFrame->best_effort_timestamp;
-    if (timestamp == AV_NOPTS_VALUE)
-        timestamp = decodedFrame->pts;
+    // The filter's output counts in its own time base, for every path alike, in pts
+    // (it fills that from the decoder's best guess where the stream had none).
+    const AVRational timeBase = filter.outputTimeBase();
+    const int64_t timestamp = decodedFrame->pts;
     const qint64 ptsMs = timestamp != AV_NOPTS_VALUE
         ? av_rescale_q(timestamp, timeBase, Milliseconds) - params->originMs
         : (lastPtsMs >= 0 ? lastPtsMs + lastDurationMs : 0);
@@ -298,7 +334,7 @@ void VideoWorker::serveRefresh()
         callbacks.refreshed(again);
 }
 
-QImage VideoWorker::convert(const AVFrame *source)
+QSize VideoWorker::sizeInArea(QSize shown)
 {
     QSize area;
     bool cover = false;
@@ -307,16 +343,16 @@ QImage VideoWorker::convert(const AVFrame *source)
         area = targetArea;
         cover = targetCover;
     }
-    AVRational shape = source->sample_aspect_ratio;
-    if ((shape.num <= 0 || shape.den <= 0) && params)
-        shape = params->sampleAspectRatio;
-    QSize shown(source->width, source->height);
-    if (shape.num > 0 && shape.den > 0 && shape.num != shape.den)
-        shown.setWidth(qMax(1, int(av_rescale(source->width, shape.num, shape.den))));
-    QSize size = shown;
-    if (area.isValid() && !area.isEmpty()) {
-        size = cover ? framegeometry::coverRect(shown, area).size()
-                     : framegeometry::letterboxRect(shown, area).size();
-    }
-    return ffmpeg::convertFrameScaled(&converter, source, size, &imagePool);
+    if (!area.isValid() || area.isEmpty())
+        return shown;
+    return cover ? framegeometry::coverRect(shown, area).size() : framegeometry::letterboxRect(shown, area).size();
+}
+
+QImage VideoWorker::convert(const AVFrame *source)
+{
+    // Filtered pictures lie upright and carry the pixel shape to show them with.
+    const QSize shown = framegeometry::displaySize(
+        QSize(source->width, source->height),
+        framegeometry::displaySampleAspectRatio(AVRational{0, 1}, source->sample_aspect_ratio));
+    return ffmpeg::convertFrameScaled(&converter, source, sizeInArea(shown), &imagePool);
 }

@@ -3,6 +3,7 @@
 #include "decoder/ffmpegsupport.h"
 #include "playback/packetqueue.h"
 #include "playback/streamparams.h"
+#include "playback/videofilter.h"
 #include "playback/videoframe.h"
 #include "playback/wakeup.h"
 
@@ -60,12 +61,16 @@ private:
     void handleEntry(PacketQueue::Entry &entry);
     void startStream(const std::shared_ptr<const StreamParams> &params);
     void receiveFrames();
+    void filterFrame(AVFrame *frame);
+    void pullFiltered();
     void processFrame(AVFrame *frame);
     void finishStream();
     void deliver(VideoFrame frame);
     bool deliverPending();
     void serveRefresh();
     QImage convert(const AVFrame *frame);
+    // The size a picture of this shown shape takes in the video area (device pixels).
+    QSize sizeInArea(QSize shown);
     bool stale() const;
 
     PacketQueue *packets;
@@ -87,6 +92,10 @@ private:
     std::shared_ptr<const StreamParams> params;
     ffmpeg::CodecContextPtr decoder;
     ffmpeg::FramePtr frame;
+    ffmpeg::FramePtr filtered;
+    // Turns, deinterlaces and tone-maps where the stream needs it; passes through
+    // otherwise.
+    VideoFilter filter;
     SwsContext *converter = nullptr;
     ffmpeg::ImagePool imagePool;
     int serial = -1;

@@ -1,6 +1,8 @@
 #include "playlist/thumbnailprobe.h"
 
 #include "decoder/ffmpegsupport.h"
+#include "video/framegeometry.h"
+#include "video/orientation.h"
 #include "playlist/mediapaths.h"
 
 #include <QLoggingCategory>
@@ -187,9 +189,15 @@ QImage firstFrame(const QString &path, const Interrupt &interrupted, int coverEd
     SwsContext *converter = nullptr;
     const QImage image = ffmpeg::convertFrame(&converter, small ? small.get() : frame.get());
     const ffmpeg::SwsPtr converterOwner(converter);
-    if (image.isNull())
+    if (image.isNull()) {
         qCDebug(lcThumbnail) << "Cannot convert the first picture of" << path;
-    return image;
+        return image;
+    }
+    // Upright and in its true shape, as the picture is shown when it plays.
+    const AVStream *stream = format->streams[streamIndex];
+    return orientedForDisplay(image, Orientation::fromFrame(frame.get(), Orientation::fromStream(stream)),
+                              framegeometry::displaySampleAspectRatio(stream->sample_aspect_ratio,
+                                                                      frame->sample_aspect_ratio));
 }
 
 QRect centreSquare(QSize scaled, int edge)

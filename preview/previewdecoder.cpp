@@ -1,5 +1,7 @@
 #include "preview/previewdecoder.h"
 
+#include "video/orientation.h"
+
 #include <QLoggingCategory>
 
 #include <algorithm>
@@ -196,6 +198,10 @@ PreviewDecoder::Preview PreviewDecoder::frameAt(const QString &path, qint64 ms)
     const AVRational aspect = av_guess_sample_aspect_ratio(format.get(), format->streams[streamIndex], frame.get());
     const QSize size = previewSize(QSize(frame->width, frame->height), aspect.num, aspect.den);
     preview.image = ffmpeg::convertFrameScaled(&converter, frame.get(), size);
+    // Upright, as the picture plays (the pixel shape is already in the size).
+    preview.image = orientedForDisplay(preview.image,
+                                       Orientation::fromFrame(frame.get(), Orientation::fromStream(format->streams[streamIndex])),
+                                       AVRational{1, 1});
     int64_t pts = frame->best_effort_timestamp;
     if (pts == AV_NOPTS_VALUE)
         pts = key;

@@ -255,6 +255,62 @@ private slots:
         QCOMPARE(rig.player->position(), target); // not the start of the frame that holds it
     }
 
+    // Pictures reach the screen upright and in their true shape, made for the area.
+    void pictureIsShownAsMeant_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QSize>("size");     // in a 400x400 area
+        QTest::addColumn<QString>("corners"); // the colours at the top left and top right
+        QTest::newRow("upright") << "upright.mp4" << QSize(400, 267) << "red lime";
+        QTest::newRow("turned clockwise") << "turned-90.mp4" << QSize(267, 400) << "blue red";
+        QTest::newRow("turned anticlockwise") << "turned-270.mp4" << QSize(267, 400) << "lime blue";
+        QTest::newRow("mirrored") << "mirrored.mp4" << QSize(400, 267) << "lime red";
+        QTest::newRow("4:3 in 720x576") << "sar-4x3.mp4" << QSize(400, 300) << "red lime";
+        QTest::newRow("16:9 in 720x576") << "sar-16x9.mp4" << QSize(400, 225) << "red lime";
+        QTest::newRow("16:9 said by the container") << "sar-container.mp4" << QSize(400, 225) << "red lime";
+    }
+    void pictureIsShownAsMeant()
+    {
+        QFETCH(QString, file);
+        QFETCH(QSize, size);
+        QFETCH(QString, corners);
+        Rig rig(false);
+        rig.player->setVideoArea(QSize(400, 400), false);
+        QVERIFY(rig.load(file));
+        rig.player->seek(0);
+        QTRY_VERIFY(!rig.shown.empty());
+        const QImage image = rig.shown.front().image;
+        QVERIFY2(std::abs(image.width() - size.width()) <= 1 && std::abs(image.height() - size.height()) <= 1,
+                 qPrintable(QStringLiteral("%1x%2").arg(image.width()).arg(image.height())));
+        const auto name = [&](int x, int y) {
+            const QColor c = image.pixelColor(x, y);
+            return c.red() > 150 && c.green() < 100 ? QStringLiteral("red")
+                 : c.green() > 150 && c.red() < 100 ? QStringLiteral("lime")
+                 : c.blue() > 150 ? QStringLiteral("blue") : c.name();
+        };
+        QCOMPARE(name(image.width() / 10, image.height() / 10) + ' ' + name(image.width() * 9 / 10, image.height() / 10),
+                 corners);
+    }
+
+    // Interlaced video plays at field rate; HDR video is tone-mapped so mid-grey stays grey.
+    void interlacedAndHdrPlay()
+    {
+        Rig interlaced(false);
+        QVERIFY(interlaced.load("interlaced.mp4")); // 1 s, 25 frames, 50 fields
+        QSignalSpy finished(interlaced.player.get(), &PlaybackController::finished);
+        interlaced.player->play();
+        QVERIFY(finished.wait(5000));
+        QVERIFY2(interlaced.shown.size() > 40, qPrintable(QString::number(interlaced.shown.size())));
+
+        Rig hdr(false);
+        QVERIFY(hdr.load("hdr-pq.mkv"));
+        hdr.player->seek(0);
+        QTRY_VERIFY(!hdr.shown.empty());
+        const QImage image = hdr.shown.front().image;
+        const int grey = qGray(image.pixel(image.width() / 4, image.height() / 2));
+        QVERIFY2(grey > 80 && grey < 135, qPrintable(QString::number(grey)));
+    }
+
     // The end comes once, when both streams are done: the shorter one waits.
     void endWaitsForTheLongerStream_data()
     {

@@ -321,6 +321,23 @@ private slots:
         QVERIFY(a.isPlaying());
     }
 
+    // Music with an album cover shows the cover while it plays, and plays to its end.
+    void coverShowsWhileTheSoundPlays()
+    {
+        ZeltoraWindow w;
+        ZeltoraWindowTestAccess a(w);
+        w.show();
+        a.model()->addFile(mediaPath("tagged-cover.mp3"));
+        a.model()->addFile(mediaPath("clip.mp4"));
+        w.play();
+        QTRY_VERIFY(!a.currentFrame().isNull());
+        const QColor middle = a.currentFrame().pixelColor(a.currentFrame().rect().center());
+        QVERIFY2(middle.blue() > 200 && middle.red() < 60, qPrintable(middle.name()));
+        QTest::qWait(500);
+        QCOMPARE(w.windowTitle(), QStringLiteral("tagged-cover.mp3 - Zeltora")); // not ended as a one-frame video
+        QVERIFY(a.isPlaying());
+    }
+
     void audioFirstFilePlaysItsVideo()
     {
         ZeltoraWindow w;
