@@ -118,15 +118,6 @@ int openLocalInput(AVFormatContext **ctx, const QString &path, const AVIOInterru
         *ctx = nullptr;
         return ret;
     }
-    if (interrupt) {
-        // The callback has to be in place before the open, which already reads.
-        *ctx = avformat_alloc_context();
-        if (!*ctx) {
-            av_dict_free(&options);
-            return AVERROR(ENOMEM);
-        }
-        (*ctx)->interrupt_callback = *interrupt;
-    }
     // With the explicit "file:" scheme FFmpeg never reads a protocol name out of
     // the path itself: the file protocol strips the prefix and opens the rest
     // verbatim, colons and all.
