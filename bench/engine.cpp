@@ -26,6 +26,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QEvent>
 #include <QFile>
 #include <QImage>
@@ -197,6 +198,14 @@ private:
     qint64 last = 0;
 };
 
+// The event loop as the program runs it: asleep until something happens.
+void runFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 struct Paint
 {
     qint64 ns;
@@ -246,10 +255,7 @@ int play(const QString &clip, double seconds)
 
     LoopWatch watch(&window);
     // Let the window settle and the recorder start before the clock starts.
-    QElapsedTimer settle;
-    settle.start();
-    while (settle.elapsed() < 700)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    runFor(700);
 
     const qint64 loadNs = monotonicNs();
     window.playFromOutside(clip);
@@ -267,10 +273,7 @@ int play(const QString &clip, double seconds)
         t0 = monotonicNs();
         watch.measuring = true;
     });
-    bool done = false;
-    QTimer::singleShot(int(seconds * 1000), [&] { done = true; });
-    while (!done)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    runFor(int(seconds * 1000));
     watch.measuring = false;
     const qint64 t1 = monotonicNs();
     const double wall = double(t1 - t0) / 1e9;
@@ -360,11 +363,18 @@ int seek(const QString &clip, int count)
             wanted = -1;
         }
     });
+    // Waits in the event loop (sleeping, not polling) until the condition holds.
     auto waitFor = [](const std::function<bool()> &condition, int ms) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!condition() && timer.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        QEventLoop loop;
+        QTimer check;
+        QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+            if (condition())
+                loop.quit();
+        });
+        check.start(1);
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        if (!condition())
+            loop.exec();
         return condition();
     };
     window.playFromOutside(clip);
@@ -379,7 +389,7 @@ int seek(const QString &clip, int count)
     for (int i = 0; i < count; ++i) {
         // Whole frames between key frames, never on one.
         const qint64 target = (1000 + random.bounded(int(duration - 3000))) / 40 * 40 + 20;
-        waitFor([] { return false; }, 150);
+        runFor(150);
         arrived = false;
         wanted = target;
         askedNs = monotonicNs();

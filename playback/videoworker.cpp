@@ -261,7 +261,8 @@ void VideoWorker::processFrame(AVFrame *decodedFrame)
     // Far behind already: drop it before the costly conversion. The first frame after
     // a flush is always made, so a seek always shows a picture.
     if (deliveredSinceFlush > 0 && !clock->isPaused() && !clock->isHeld()
-        && double(ptsMs + durationMs) < clock->position() - double(lateDropMs)) {
+        && double(ptsMs + durationMs) < clock->position() - double(lateDropMs)
+        && std::chrono::steady_clock::now() - lastDelivered < maxDropSpan) {
         ++droppedLate;
         return;
     }
@@ -308,8 +309,10 @@ bool VideoWorker::deliverPending()
         }
         if (!frames->hasRoom())
             break;
-        if (!pending.front().endOfStream)
+        if (!pending.front().endOfStream) {
             ++deliveredSinceFlush;
+            lastDelivered = std::chrono::steady_clock::now();
+        }
         frames->put(std::move(pending.front()));
         pending.pop_front();
         queued = true;

@@ -10,6 +10,7 @@
 #include <QSize>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -52,8 +53,11 @@ public:
     quint64 framesDecoded() const { return decoded; }
     quint64 framesDroppedLate() const { return droppedLate; }
 
-    // A frame this much behind the clock is not converted at all.
+    // A frame this much behind the clock is not converted at all, as long as a
+    // frame was delivered within the span: a machine too slow for the file still
+    // sees a few pictures a second rather than none.
     static constexpr qint64 lateDropMs = 80;
+    static constexpr std::chrono::milliseconds maxDropSpan{250};
 
 private:
     void run();
@@ -103,6 +107,7 @@ private:
     bool decoderHasOutput = false;        // receive frames before sending more
     bool draining = false;
     int deliveredSinceFlush = 0;
+    std::chrono::steady_clock::time_point lastDelivered;
     qint64 lastPtsMs = -1;
     qint64 lastDurationMs = 0;
     ffmpeg::FramePtr held;                // the last frame skipped before the target
