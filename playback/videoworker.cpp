@@ -141,11 +141,29 @@ void VideoWorker::handleEntry(PacketQueue::Entry &entry)
     case Kind::Packet:
         if (entry.serial != serial || !decoder || draining)
             break;
+        skipUnneededFrames(entry.packet.get());
         if (const int ret = avcodec_send_packet(decoder.get(), entry.packet.get()); ret < 0)
             qCDebug(lcVideo) << "The video decoder refused a packet:" << ffmpeg::errorText(ret);
         decoderHasOutput = true;
         break;
     }
+}
+
+// On the way to an exact seek's target, frames that no other frame refers to need
+// not be decoded at all: about a third of an H.264 group of pictures with B-frames.
+// Frames close to the target are decoded in full, so that a deinterlacer has the
+// neighbours of the first frame it shows.
+void VideoWorker::skipUnneededFrames(const AVPacket *packet)
+{
+    AVDiscard wanted = AVDISCARD_DEFAULT;
+    if (targetMs >= 0 && packet->pts != AV_NOPTS_VALUE) {
+        const qint64 endMs = av_rescale_q(packet->pts + std::max<int64_t>(packet->duration, 0),
+                                          params->timeBase, AVRational{1, 1000}) - params->originMs;
+        if (endMs < targetMs - skipMarginMs)
+            wanted = AVDISCARD_NONREF;
+    }
+    // The decoder reads the setting with each packet it is given.
+    decoder->skip_frame = wanted;
 }
 
 void VideoWorker::startStream(const std::shared_ptr<const StreamParams> &newParams)

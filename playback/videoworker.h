@@ -57,10 +57,12 @@ public:
     // frame was delivered within the span: a machine too slow for the file still
     // sees a few pictures a second rather than none.
     static constexpr qint64 lateDropMs = 80;
+    static constexpr qint64 skipMarginMs = 150;
     static constexpr std::chrono::milliseconds maxDropSpan{250};
 
 private:
     void run();
+    void skipUnneededFrames(const AVPacket *packet);
     bool idle() const;
     void handleEntry(PacketQueue::Entry &entry);
     void startStream(const std::shared_ptr<const StreamParams> &params);
