@@ -5,10 +5,10 @@
 
 #include "mainwindow/resumestore.h"
 #include "playback/playbackcontroller.h"
+#include "playlist/mediapaths.h"
 #include "playlist/playlistmodel.h"
 #include "video/videowidget.h"
 
-#include <QFile>
 #include <QMessageBox>
 #include <QSettings>
 #include <QSlider>
@@ -81,11 +81,26 @@ void ZeltoraWindow::restoreSettings()
     settings.endGroup();
 
     settings.beginGroup(kPlaylistGroup);
-    const QStringList files = settings.value(QStringLiteral("files")).toStringList();
-    for (const QString &path : files) {
-        if (QFile::exists(path))
-            playlistModel->addFile(path);
+    // A file missing now (an unplugged disk) stays listed, shown unavailable, and
+    // plays again once it is back. Anything that is there but no regular file is
+    // never to be opened; a folder listed by an older version gives its files.
+    const QStringList stored = settings.value(QStringLiteral("files")).toStringList();
+    QStringList files;
+    files.reserve(stored.size());
+    for (const QString &path : stored) {
+        switch (mediapaths::kindOf(path)) {
+        case mediapaths::Kind::Missing:
+        case mediapaths::Kind::RegularFile:
+            files.append(path);
+            break;
+        case mediapaths::Kind::Folder:
+            files.append(mediapaths::scanFolder(path));
+            break;
+        case mediapaths::Kind::Other:
+            break;
+        }
     }
+    playlistModel->addFiles(files);
     settings.endGroup();
 
     QTimer::singleShot(kFullscreenRestoreDelayMs, this, [this] { enterRestoredFullscreen(); });
