@@ -241,15 +241,20 @@ private slots:
         MessageBoxCloser boxes;
         AnsweringWindow w;
         ZeltoraWindowTestAccess a(w);
-        const QString folder = QFileInfo(clip).absolutePath();
+        const QString folder = fresh("dropped-folder");
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::copy(red, folder + "/b.mp4"));
+        QVERIFY(QFile::copy(bars, folder + "/A.mp4"));
         QMimeData mime;
         mime.setUrls({QUrl::fromLocalFile(clip), QUrl("https://example.com/a.mp4"),
                       QUrl::fromLocalFile(folder)});
         QVERIFY(dropOn(w, mime));
-        QCOMPARE(a.model()->count(), 2);
-        QCOMPARE(a.model()->filePath(1), folder); // a folder is one entry
+        // A folder gives the media files in it, in name order.
+        QCOMPARE(testsupport::playlistEntries(*a.model()),
+                 (QStringList{clip, folder + "/A.mp4", folder + "/b.mp4"}));
         QTRY_COMPARE(a.loaded(), clip);
         QVERIFY(a.isPlaying());
+        a.removeFromPlaylist(2);
 
         QMimeData text;
         text.setText(clip);
