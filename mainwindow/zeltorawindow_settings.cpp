@@ -9,11 +9,14 @@
 #include "playlist/playlistmodel.h"
 #include "video/videowidget.h"
 
+#include <QDir>
 #include <QMessageBox>
 #include <QSettings>
 #include <QSlider>
 #include <QStringList>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -28,6 +31,15 @@ constexpr int kSaveDelayMs = 1000;
 
 // Gives the window time to be on screen before it goes full screen.
 constexpr int kFullscreenRestoreDelayMs = 150;
+
+// Intake stores absolute paths; a file name with control characters in it is
+// possible, but one that is not even there is far likelier debris of a damaged store.
+bool isPlausibleEntry(const QString &path)
+{
+    if (!QDir::isAbsolutePath(path))
+        return false;
+    return std::none_of(path.cbegin(), path.cend(), [](QChar c) { return c.unicode() < 0x20; });
+}
 
 } // namespace
 
@@ -90,6 +102,12 @@ void ZeltoraWindow::restoreSettings()
     for (const QString &path : stored) {
         switch (mediapaths::kindOf(path)) {
         case mediapaths::Kind::Missing:
+            // Only what the window itself could have written: a damaged store reads
+            // back as text with line breaks in it, which must not come back as entries.
+            if (!isPlausibleEntry(path))
+                break;
+            files.append(path);
+            break;
         case mediapaths::Kind::RegularFile:
             files.append(path);
             break;
