@@ -41,6 +41,9 @@ public:
     bool isPaused() const { return w.isPaused; }
     void pause() { w.pause(); }
     void click(int row) { w.playlistClicked(w.playlistModel->index(row)); }
+    void remove(int row) { w.removeFromPlaylist(row); }
+    void playNext() { w.playNext(); }
+    int currentRow() const { return w.currentRow(); }
     void openFile() { w.openFile(); }
     void openFolder() { w.openFolder(); }
     void drop(const QStringList &paths)
@@ -180,6 +183,23 @@ private slots:
         QVERIFY(!a.isPlaying());
         QVERIFY(!a.player()->isOpen() && !a.player()->isLoading());
         QVERIFY(a.model()->hasFailed(playlistEntries(*a.model()).indexOf(bad)));
+    }
+
+    void playingCopyIsToldApartThroughRemovals()
+    {
+        const QString longer = mediaPath("bars-long.mp4");
+        ZeltoraWindow w;
+        Access a(w);
+        a.model()->addFiles({longer, tiny, longer, banner});
+        a.click(2);
+        QTRY_VERIFY(a.player()->isOpen());
+        a.remove(1);
+        a.remove(0); // the other copy: what plays goes on
+        QVERIFY(a.isPlaying());
+        QCOMPARE(a.currentRow(), 0);
+        a.playNext();
+        QTRY_COMPARE(a.player()->currentFile(), banner);
+        QCOMPARE(a.currentRow(), 1);
     }
 
     void vanishedFileIsPassedOverUntilBack()
