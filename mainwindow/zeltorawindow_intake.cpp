@@ -7,7 +7,6 @@
 #include "playlist/mediapaths.h"
 #include "playlist/playlistmodel.h"
 
-#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>

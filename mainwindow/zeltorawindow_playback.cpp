@@ -106,7 +106,10 @@ void ZeltoraWindow::handleLoadFailed(const QString &path, const QString &message
         // Nobody asked for this file: a box per broken entry would pile up while
         // the list plays on.
         ui->statusBar->setText(tr("无法播放，已跳过: %1").arg(QFileInfo(path).fileName()));
-        playOnFrom(row, playDirection, true);
+        // An entry removed while it was opening leaves no place to go on from;
+        // starting over from the top would replay what came before it.
+        if (row >= 0)
+            playOnFrom(row, playDirection, true);
         return;
     }
     // The engine's own words first, then what the window could not do.
