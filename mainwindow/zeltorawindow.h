@@ -33,7 +33,10 @@ public:
     ~ZeltoraWindow() override;
 
     // --- playback (zeltorawindow_playback.cpp) ---
-    void loadMedia(const QString &path);
+    // Loads a file the person chose: a failure is reported in boxes and nothing
+    // plays in its place. False when the path was refused without opening it (not
+    // a regular file); it has been reported then.
+    bool loadMedia(const QString &path);
     void play();
 
     // --- desktop (zeltorawindow_desktop.cpp) ---
@@ -108,7 +111,18 @@ private:
     void showPlaylistContextMenu(const QPoint &pos);
     void handlePlaybackFinished();
     int currentRow() const;
-    void startIfIdle();
+    // Idle: neither playing, paused nor loading. Only then does new media start,
+    // at the first playable entry; the start counts as chosen when its file is
+    // among `chosen`.
+    bool isIdle() const;
+    void startIfIdle(const QStringList &chosen = {});
+    // Paths from an intake: regular files join the playlist in one insertion,
+    // folders by their scan; the rest is turned away with a message (a box when
+    // the person chose the paths one by one, the status label otherwise).
+    // Returns what joined.
+    QStringList takeIn(const QStringList &paths, bool chosen);
+    void reportRejected(const QStringList &paths, bool chosen);
+    void step(int direction);
     // The file dialogs go through these, so tests can answer in their place.
     virtual QStringList askOpenFileNames();
     virtual QString askExistingDirectory();
@@ -196,6 +210,25 @@ private:
 
     // --- playback (zeltorawindow_playback.cpp) ---
     bool mediaEnded = false;    // the loaded media has played to its end
+    // How the file being loaded was reached. A chosen file that fails is reported
+    // in boxes and nothing plays in its place; one reached by playing through the
+    // list is marked, noted in the status label and skipped.
+    enum class LoadOrigin { Chosen, PlayThrough };
+    LoadOrigin loadOrigin = LoadOrigin::Chosen;
+    // The entry loaded or being loaded; kept right by the model through insertions
+    // and removals, so the same file listed twice is still told apart. Invalid when
+    // the file was loaded by path alone (currentRow() then matches paths).
+    QPersistentModelIndex currentEntry;
+    int playDirection = 1;      // which way play-through moves past a failure
+    bool startLoad(const QString &path);
+    bool loadEntry(int row, LoadOrigin origin);
+    // Moves on from `row` (-1: from nowhere) to the next playable entry and plays
+    // it, or stops when there is none; `afterFailure` says so in the status label.
+    void playOnFrom(int row, int direction, bool afterFailure);
+    // The next entry play-through may open, never `from` itself; -1 when none. An
+    // entry is passed over when the model found its file unavailable, when it has
+    // failed before, or when its file is not a regular file right now.
+    int nextPlayableRow(int from, int direction);
     qint64 sliderUnitMs = 1;    // milliseconds per slider step; > 1 only for very long media
 
     // --- settings (zeltorawindow_settings.cpp) ---

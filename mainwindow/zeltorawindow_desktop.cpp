@@ -6,9 +6,12 @@
 
 #include "desktop/desktopintegration.h"
 #include "playback/playbackcontroller.h"
+#include "playlist/mediapaths.h"
 #include "playlist/playlistmodel.h"
+#include "ui_zeltorawindow.h"
 
 #include <QFileInfo>
+#include <QHash>
 #include <QSlider>
 
 void ZeltoraWindow::attachDesktop(DesktopIntegration *integration)
@@ -57,27 +60,46 @@ void ZeltoraWindow::attachDesktop(DesktopIntegration *integration)
 
 void ZeltoraWindow::playFromOutside(const QString &path)
 {
-    const QFileInfo file(path);
-    if (!file.exists()) {
-        loadMedia(path); // says that it cannot be loaded; a missing file joins nothing
+    QStringList files;
+    switch (mediapaths::kindOf(path)) {
+    case mediapaths::Kind::RegularFile:
+        files = {QFileInfo(path).absoluteFilePath()};
+        break;
+    case mediapaths::Kind::Folder:
+        files = mediapaths::scanFolder(QFileInfo(path).absoluteFilePath());
+        if (files.isEmpty()) {
+            ui->statusBar->setText(tr("文件夹中没有媒体文件: %1").arg(path));
+            return;
+        }
+        break;
+    case mediapaths::Kind::Missing:
+    case mediapaths::Kind::Other:
+        loadMedia(path); // refused unopened and reported; it joins nothing
         return;
     }
+
     // Compared by canonical path, so the same file under another name (a link, a
     // relative path) is not listed twice.
-    const QString canonical = file.canonicalFilePath();
+    QHash<QString, int> listed;
+    for (int i = playlistModel->count() - 1; i >= 0; --i)
+        listed.insert(QFileInfo(playlistModel->filePath(i)).canonicalFilePath(), i);
+    QStringList joining;
     int row = -1;
-    for (int i = 0; i < playlistModel->count() && row < 0; ++i) {
-        if (QFileInfo(playlistModel->filePath(i)).canonicalFilePath() == canonical)
-            row = i;
+    for (const QString &file : files) {
+        const auto known = listed.constFind(QFileInfo(file).canonicalFilePath());
+        const int fileRow = known != listed.constEnd()
+            ? known.value()
+            : playlistModel->count() + int(joining.size());
+        if (known == listed.constEnd())
+            joining.append(file);
+        if (row < 0)
+            row = fileRow;
     }
-    if (row < 0) {
-        playlistModel->addFile(file.absoluteFilePath());
-        row = playlistModel->count() - 1;
-    }
-    loadMedia(playlistModel->filePath(row));
-    // Plays as soon as it is open; a file that fails is reported and nothing else
-    // starts in its place.
-    play();
+    playlistModel->addFiles(joining);
+    // Plays now, even over a paused file; one that fails is reported and nothing
+    // else starts in its place.
+    playDirection = 1;
+    loadEntry(row, LoadOrigin::Chosen);
 }
 
 void ZeltoraWindow::publishTrack()

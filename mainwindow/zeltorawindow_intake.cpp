@@ -4,31 +4,21 @@
 #include "ui_zeltorawindow.h"
 
 #include "playback/playbackcontroller.h"
+#include "playlist/mediapaths.h"
 #include "playlist/playlistmodel.h"
 
-#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QListView>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QStandardPaths>
 #include <QUrl>
 
 namespace {
-
-// The kinds of media the dialogs and the folder scan offer, video first.
-const QStringList &mediaNamePatterns()
-{
-    static const QStringList patterns = {
-        QStringLiteral("*.mp4"), QStringLiteral("*.avi"), QStringLiteral("*.mkv"),
-        QStringLiteral("*.mov"), QStringLiteral("*.mp3"), QStringLiteral("*.flac"),
-        QStringLiteral("*.wav"),
-    };
-    return patterns;
-}
 
 QString moviesFolder()
 {
@@ -71,7 +61,7 @@ struct LoadedFile {
 
 QStringList ZeltoraWindow::askOpenFileNames()
 {
-    const QString filter = QStringLiteral("Media Files (%1)").arg(mediaNamePatterns().join(QLatin1Char(' ')));
+    const QString filter = QStringLiteral("Media Files (%1)").arg(mediapaths::namePatterns().join(QLatin1Char(' ')));
     return QFileDialog::getOpenFileNames(this, QStringLiteral("Open Media File"), moviesFolder(), filter);
 }
 
@@ -81,12 +71,49 @@ QString ZeltoraWindow::askExistingDirectory()
                                              QFileDialog::ShowDirsOnly);
 }
 
-void ZeltoraWindow::startIfIdle()
+bool ZeltoraWindow::isIdle() const
 {
-    if (isPlaying || playlistModel->count() < 1)
+    // A paused file is still the person's: new entries only join the list.
+    return !isPlaying && !isPaused && !player->isLoading();
+}
+
+void ZeltoraWindow::startIfIdle(const QStringList &chosen)
+{
+    if (!isIdle())
         return;
-    loadMedia(playlistModel->filePath(0));
-    play();
+    const int row = nextPlayableRow(-1, 1);
+    if (row < 0)
+        return;
+    playDirection = 1;
+    const bool named = chosen.contains(playlistModel->filePath(row));
+    loadEntry(row, named ? LoadOrigin::Chosen : LoadOrigin::PlayThrough);
+}
+
+QStringList ZeltoraWindow::takeIn(const QStringList &paths, bool chosen)
+{
+    // Only looks at the paths (a stat each), never opens them: a named pipe among
+    // them is turned away here instead of blocking an open.
+    const mediapaths::Intake intake = mediapaths::sortOut(paths);
+    playlistModel->addFiles(intake.accepted);
+    if (!intake.rejected.isEmpty())
+        reportRejected(intake.rejected, chosen);
+    return intake.accepted;
+}
+
+void ZeltoraWindow::reportRejected(const QStringList &paths, bool chosen)
+{
+    if (chosen) {
+        QStringList texts;
+        for (const QString &path : paths)
+            texts.append(mediapaths::rejectionText(path));
+        QMessageBox::warning(this, tr("错误"), texts.join(QLatin1Char('\n')), QMessageBox::Ok,
+                             QMessageBox::NoButton);
+        return;
+    }
+    QString text = mediapaths::rejectionText(paths.first());
+    if (paths.size() > 1)
+        text += tr("（另有 %1 项未加入）").arg(paths.size() - 1);
+    ui->statusBar->setText(text);
 }
 
 void ZeltoraWindow::openFile()
@@ -94,9 +121,11 @@ void ZeltoraWindow::openFile()
     const QStringList files = askOpenFileNames();
     if (files.isEmpty())
         return;
-    for (const QString &file : files)
-        playlistModel->addFile(file);
-    startIfIdle();
+    const QStringList added = takeIn(files, true);
+    // Everything chosen was turned away: nothing else starts in its place.
+    if (added.isEmpty())
+        return;
+    startIfIdle(added);
 }
 
 void ZeltoraWindow::openFolder()
@@ -104,16 +133,11 @@ void ZeltoraWindow::openFolder()
     const QString folder = askExistingDirectory();
     if (folder.isEmpty())
         return;
-
-    // QDir's own sort (by name, ignoring case) and case-blind name filters apply.
-    QDir dir(folder);
-    dir.setNameFilters(mediaNamePatterns());
-    dir.setFilter(QDir::Files);
-    const QStringList names = dir.entryList();
-    if (names.isEmpty())
+    // Regular files only, sorted by name ignoring case, by case-blind patterns.
+    const QStringList files = mediapaths::scanFolder(folder);
+    if (files.isEmpty())
         return;
-    for (const QString &name : names)
-        playlistModel->addFile(dir.filePath(name));
+    playlistModel->addFiles(files);
     startIfIdle();
 }
 
@@ -129,17 +153,21 @@ void ZeltoraWindow::dropEvent(QDropEvent *event)
     if (!mime->hasUrls())
         return;
     const QList<QUrl> urls = mime->urls();
+    QStringList paths;
     for (const QUrl &url : urls) {
         const QString path = url.toLocalFile();
         if (!path.isEmpty())
-            playlistModel->addFile(path);
+            paths.append(path);
     }
+    takeIn(paths, false);
     event->acceptProposedAction();
     startIfIdle();
 }
 
 int ZeltoraWindow::currentRow() const
 {
+    if (currentEntry.isValid())
+        return currentEntry.row();
     const LoadedFile loaded(player);
     const int rows = playlistModel->count();
     for (int row = 0; row < rows; ++row) {
@@ -149,12 +177,51 @@ int ZeltoraWindow::currentRow() const
     return -1;
 }
 
+int ZeltoraWindow::nextPlayableRow(int from, int direction)
+{
+    const int rows = playlistModel->count();
+    if (rows < 1)
+        return -1;
+    const bool fromEntry = from >= 0 && from < rows;
+    const int first = fromEntry ? from + direction : (direction > 0 ? 0 : rows - 1);
+    const int candidates = fromEntry ? rows - 1 : rows;
+    bool modelBehind = false;
+    int found = -1;
+    for (int i = 0; i < candidates && found < 0; ++i) {
+        const int row = ((first + i * direction) % rows + rows) % rows;
+        if (!playlistModel->isAvailable(row) || playlistModel->hasFailed(row))
+            continue;
+        // The model looks at its files now and then; the one about to be opened is
+        // looked at now, so a file gone since is passed over, not reported.
+        if (!mediapaths::isPlayableFile(playlistModel->filePath(row))) {
+            modelBehind = true;
+            continue;
+        }
+        found = row;
+    }
+    if (modelBehind)
+        playlistModel->recheckFiles();
+    return found;
+}
+
+void ZeltoraWindow::playOnFrom(int row, int direction, bool afterFailure)
+{
+    playDirection = direction;
+    const int target = nextPlayableRow(row, direction);
+    if (target < 0) {
+        stop();
+        if (afterFailure)
+            ui->statusBar->setText(tr("播放列表中没有可以播放的文件"));
+        return;
+    }
+    loadEntry(target, LoadOrigin::PlayThrough);
+}
+
 void ZeltoraWindow::playlistClicked(QModelIndex index)
 {
     if (!index.isValid())
         return;
-    loadMedia(playlistModel->filePath(index.row()));
-    play();
+    loadEntry(index.row(), LoadOrigin::Chosen);
 }
 
 void ZeltoraWindow::showPlaylistContextMenu(const QPoint &pos)
@@ -179,8 +246,7 @@ void ZeltoraWindow::showPlaylistContextMenu(const QPoint &pos)
     if (!chosen)
         return;
     if (chosen == playEntry) {
-        loadMedia(playlistModel->filePath(index.row()));
-        play();
+        loadEntry(index.row(), LoadOrigin::Chosen);
     } else if (chosen == removeEntry) {
         removeFromPlaylist(index.row());
     } else if (chosen == clearAll) {
@@ -192,8 +258,10 @@ void ZeltoraWindow::removeFromPlaylist(int row)
 {
     if (row < 0 || row >= playlistModel->count())
         return;
-    // Any copy of the loaded file counts, not only the first one.
-    if (LoadedFile(player).matches(playlistModel->filePath(row)))
+    // The loaded entry when it is known; otherwise any copy of the loaded file.
+    const bool loaded = currentEntry.isValid() ? currentEntry.row() == row
+                                               : LoadedFile(player).matches(playlistModel->filePath(row));
+    if (loaded)
         stop();
     playlistModel->removeFile(row);
 }
@@ -205,33 +273,32 @@ void ZeltoraWindow::clearPlaylist()
     updateControls();
 }
 
+void ZeltoraWindow::step(int direction)
+{
+    // One entry has no next; a step passes over entries that cannot play.
+    if (playlistModel->count() < 2)
+        return;
+    const int target = nextPlayableRow(currentRow(), direction);
+    if (target < 0)
+        return;
+    playDirection = direction;
+    loadEntry(target, LoadOrigin::PlayThrough);
+}
+
 void ZeltoraWindow::playNext()
 {
-    const int rows = playlistModel->count();
-    if (rows < 2)
-        return;
-    const int row = currentRow();
-    const int target = (row >= 0 && row < rows - 1) ? row + 1 : 0;
-    stop();
-    loadMedia(playlistModel->filePath(target));
-    play();
+    step(1);
 }
 
 void ZeltoraWindow::playPrevious()
 {
-    const int rows = playlistModel->count();
-    if (rows < 2)
-        return;
-    const int row = currentRow();
-    const int target = row > 0 ? row - 1 : rows - 1;
-    stop();
-    loadMedia(playlistModel->filePath(target));
-    play();
+    step(-1);
 }
 
 void ZeltoraWindow::handlePlaybackFinished()
 {
+    const int row = currentRow();
     stop();
-    if (playlistModel->count() >= 1)
-        playNext();
+    // The list plays round; an entry alone (or the only one that can play) ends stopped.
+    playOnFrom(row, 1, false);
 }

@@ -10,6 +10,7 @@
 
 #include "mainwindow/timetext.h"
 #include "playback/playbackcontroller.h"
+#include "playlist/mediapaths.h"
 #include "playlist/playlistmodel.h"
 #include "video/videowidget.h"
 
@@ -34,16 +35,45 @@ float linearVolume(int volume)
 
 } // namespace
 
-void ZeltoraWindow::loadMedia(const QString &path)
+bool ZeltoraWindow::loadMedia(const QString &path)
+{
+    currentEntry = QPersistentModelIndex();
+    loadOrigin = LoadOrigin::Chosen;
+    return startLoad(path);
+}
+
+bool ZeltoraWindow::startLoad(const QString &path)
 {
     stop();
     mediaEnded = false;
     currentFrame = QImage();
+    // FFmpeg's open waits for a writer on a named pipe and may read a device
+    // forever: only a regular file is handed to it. What was open before is let
+    // go, as after a failed load.
+    if (!mediapaths::isPlayableFile(path)) {
+        player->close();
+        handleLoadFailed(path, mediapaths::rejectionText(path));
+        return false;
+    }
     player->load(path);
+    return true;
+}
+
+bool ZeltoraWindow::loadEntry(int row, LoadOrigin origin)
+{
+    currentEntry = QPersistentModelIndex(playlistModel->index(row));
+    loadOrigin = origin;
+    if (!startLoad(playlistModel->filePath(row)))
+        return false;
+    play();
+    return true;
 }
 
 void ZeltoraWindow::handleLoaded(const MediaInfo &info)
 {
+    // It plays after all (the file was mended, or replaced): no longer passed over.
+    if (currentEntry.isValid())
+        playlistModel->setFailed(currentEntry.row(), false);
     updateDuration(info.durationMs);
     // A long file left in the middle starts where it was left.
     resumePlace();
@@ -67,9 +97,23 @@ void ZeltoraWindow::showCover()
 
 void ZeltoraWindow::handleLoadFailed(const QString &path, const QString &message)
 {
+    // Marked, so that play-through passes it over instead of reporting it again.
+    const int row = currentEntry.isValid() ? currentEntry.row() : -1;
+    if (row >= 0)
+        playlistModel->setFailed(row, true);
+    stop();
+    if (loadOrigin == LoadOrigin::PlayThrough) {
+        // Nobody asked for this file: a box per broken entry would pile up while
+        // the list plays on.
+        ui->statusBar->setText(tr("无法播放，已跳过: %1").arg(QFileInfo(path).fileName()));
+        // An entry removed while it was opening leaves no place to go on from;
+        // starting over from the top would replay what came before it.
+        if (row >= 0)
+            playOnFrom(row, playDirection, true);
+        return;
+    }
     // The engine's own words first, then what the window could not do.
     QMessageBox::critical(this, QStringLiteral("Error"), message, QMessageBox::Ok, QMessageBox::NoButton);
-    stop();
     QMessageBox::warning(this, tr("错误"), tr("无法加载媒体文件: ") + path,
                          QMessageBox::Ok, QMessageBox::NoButton);
     updateControls();
@@ -84,7 +128,15 @@ void ZeltoraWindow::play()
             QMessageBox::information(this, tr("提示"), text, QMessageBox::Ok, QMessageBox::NoButton);
             return;
         }
-        loadMedia(playlistModel->filePath(0));
+        // Play names the list: its first entry that can play, as chosen by the person.
+        const int row = nextPlayableRow(-1, 1);
+        if (row < 0) {
+            ui->statusBar->setText(tr("播放列表中没有可以播放的文件"));
+            return;
+        }
+        playDirection = 1;
+        loadEntry(row, LoadOrigin::Chosen); // plays once loading has begun
+        return;
     }
 
     // Played to the end and stopped there: play again from the start.

@@ -5,15 +5,18 @@
 
 #include "mainwindow/resumestore.h"
 #include "playback/playbackcontroller.h"
+#include "playlist/mediapaths.h"
 #include "playlist/playlistmodel.h"
 #include "video/videowidget.h"
 
-#include <QFile>
+#include <QDir>
 #include <QMessageBox>
 #include <QSettings>
 #include <QSlider>
 #include <QStringList>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -28,6 +31,15 @@ constexpr int kSaveDelayMs = 1000;
 
 // Gives the window time to be on screen before it goes full screen.
 constexpr int kFullscreenRestoreDelayMs = 150;
+
+// Intake stores absolute paths; a file name with control characters in it is
+// possible, but one that is not even there is far likelier debris of a damaged store.
+bool isPlausibleEntry(const QString &path)
+{
+    if (!QDir::isAbsolutePath(path))
+        return false;
+    return std::none_of(path.cbegin(), path.cend(), [](QChar c) { return c.unicode() < 0x20; });
+}
 
 } // namespace
 
@@ -81,11 +93,32 @@ void ZeltoraWindow::restoreSettings()
     settings.endGroup();
 
     settings.beginGroup(kPlaylistGroup);
-    const QStringList files = settings.value(QStringLiteral("files")).toStringList();
-    for (const QString &path : files) {
-        if (QFile::exists(path))
-            playlistModel->addFile(path);
+    // A file missing now (an unplugged disk) stays listed, shown unavailable, and
+    // plays again once it is back. Anything that is there but no regular file is
+    // never to be opened; a folder listed by an older version gives its files.
+    const QStringList stored = settings.value(QStringLiteral("files")).toStringList();
+    QStringList files;
+    files.reserve(stored.size());
+    for (const QString &path : stored) {
+        switch (mediapaths::kindOf(path)) {
+        case mediapaths::Kind::Missing:
+            // Only what the window itself could have written: a damaged store reads
+            // back as text with line breaks in it, which must not come back as entries.
+            if (!isPlausibleEntry(path))
+                break;
+            files.append(path);
+            break;
+        case mediapaths::Kind::RegularFile:
+            files.append(path);
+            break;
+        case mediapaths::Kind::Folder:
+            files.append(mediapaths::scanFolder(path));
+            break;
+        case mediapaths::Kind::Other:
+            break;
+        }
     }
+    playlistModel->addFiles(files);
     settings.endGroup();
 
     QTimer::singleShot(kFullscreenRestoreDelayMs, this, [this] { enterRestoredFullscreen(); });

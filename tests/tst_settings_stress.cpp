@@ -156,8 +156,7 @@ void TestSettingsStress::corruptStoreStartsWithDefaults()
 void TestSettingsStress::tenThousandEntriesComeBackInOrder()
 {
     // One small file under ten thousand names. Names that mean something to the
-    // store's text format are mixed in; missing files would be dropped on restore,
-    // so every name exists.
+    // store's text format are mixed in.
     const QString target = testsupport::mediaPath(QStringLiteral("tiny.mkv"));
     QDir dir(testsupport::scratchPath(QStringLiteral("many")));
     QVERIFY(dir.removeRecursively());

@@ -138,6 +138,9 @@ class TestWindowIntake : public QObject
     const QString red = mediaPath("red.mp4");
     const QString bars = mediaPath("bars.mp4");
     const QString fps25 = mediaPath("fps25.mp4");
+    // Long enough to be still playing when a test looks: red's one frame is over
+    // before a poll may see it.
+    const QString longer = mediaPath("bars-long.mp4");
 
 private slots:
     void init() { QSettings("Zeltora", "Zeltora").clear(); }
@@ -187,17 +190,17 @@ private slots:
     {
         AnsweringWindow w;
         ZeltoraWindowTestAccess a(w);
-        a.add({red});
+        a.add({longer});
         w.files = {clip, clip};
         a.openFile();
         QCOMPARE(a.model()->count(), 3); // no duplicate check
-        QTRY_COMPARE(a.loaded(), red);       // row 0 of the whole list, not the first new file
+        QTRY_COMPARE(a.loaded(), longer); // row 0 of the whole list, not the first new file
         QVERIFY(a.isPlaying());
 
         w.files = {bars};
         a.openFile(); // while playing: appended, playback untouched
         QCOMPARE(a.model()->count(), 4);
-        QTRY_COMPARE(a.loaded(), red);
+        QTRY_COMPARE(a.loaded(), longer);
 
         w.files.clear();
         a.openFile(); // cancelled
@@ -219,7 +222,7 @@ private slots:
 
         AnsweringWindow w;
         ZeltoraWindowTestAccess a(w);
-        a.add({red});
+        a.add({longer});
         w.folder = empty;
         a.openFolder(); // nothing listed: nothing starts, not even the existing entry
         QCOMPARE(a.model()->count(), 1);
@@ -230,8 +233,8 @@ private slots:
         QStringList rows;
         for (int r = 0; r < a.model()->count(); ++r)
             rows << a.model()->filePath(r);
-        QCOMPARE(rows, (QStringList{red, dir + "/a.mkv", dir + "/b.MP4", dir + "/C.wav"}));
-        QTRY_COMPARE(a.loaded(), red);
+        QCOMPARE(rows, (QStringList{longer, dir + "/a.mkv", dir + "/b.MP4", dir + "/C.wav"}));
+        QTRY_COMPARE(a.loaded(), longer);
         QVERIFY(a.isPlaying());
         QVERIFY(boxes.boxes().isEmpty());
     }
@@ -241,15 +244,20 @@ private slots:
         MessageBoxCloser boxes;
         AnsweringWindow w;
         ZeltoraWindowTestAccess a(w);
-        const QString folder = QFileInfo(clip).absolutePath();
+        const QString folder = fresh("dropped-folder");
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::copy(red, folder + "/b.mp4"));
+        QVERIFY(QFile::copy(bars, folder + "/A.mp4"));
         QMimeData mime;
         mime.setUrls({QUrl::fromLocalFile(clip), QUrl("https://example.com/a.mp4"),
                       QUrl::fromLocalFile(folder)});
         QVERIFY(dropOn(w, mime));
-        QCOMPARE(a.model()->count(), 2);
-        QCOMPARE(a.model()->filePath(1), folder); // a folder is one entry
+        // A folder gives the media files in it, in name order.
+        QCOMPARE(testsupport::playlistEntries(*a.model()),
+                 (QStringList{clip, folder + "/A.mp4", folder + "/b.mp4"}));
         QTRY_COMPARE(a.loaded(), clip);
         QVERIFY(a.isPlaying());
+        a.removeFromPlaylist(2);
 
         QMimeData text;
         text.setText(clip);
@@ -260,12 +268,12 @@ private slots:
         // Web links alone add nothing, yet an idle list still starts at row 0.
         a.removeFromPlaylist(1);
         a.removeFromPlaylist(0);
-        a.add({red});
+        a.add({longer});
         QMimeData web;
         web.setUrls({QUrl("https://example.com/a.mp4"), QUrl("ftp://example.com/b.mkv")});
         QVERIFY(dropOn(w, web));
         QCOMPARE(a.model()->count(), 1);
-        QTRY_COMPARE(a.loaded(), red);
+        QTRY_COMPARE(a.loaded(), longer);
         QVERIFY(a.isPlaying());
     }
 

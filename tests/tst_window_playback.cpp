@@ -308,14 +308,14 @@ private slots:
         QTRY_COMPARE(w.windowTitle(), QStringLiteral("audio.mp3 - Zeltora"));
         QTest::qWait(1000);
         QCOMPARE(w.windowTitle(), QStringLiteral("audio.mp3 - Zeltora")); // 2 s long
-        QTRY_COMPARE_WITH_TIMEOUT(w.windowTitle(), QStringLiteral("clip.mp4 - Zeltora"), 4000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.windowTitle(), QStringLiteral("clip.mp4 - Zeltora"), 10000);
         QVERIFY(a.isPlaying());
 
         // Alone in the list it stops at its end, and play starts it again from the top.
         a.model()->removeFile(1);
         w.loadMedia(mediaPath("audio.mp3"));
         w.play();
-        QTRY_VERIFY_WITH_TIMEOUT(!a.isPlaying(), 4000);
+        QTRY_VERIFY_WITH_TIMEOUT(!a.isPlaying(), 10000);
         w.play();
         QTest::qWait(500);
         QVERIFY(a.isPlaying());

@@ -107,7 +107,7 @@ private slots:
     void firstStartUsesDefaultsAndSavesThem();
     void storedVolumeIsBounded_data();
     void storedVolumeIsBounded();
-    void missingFilesAreDropped();
+    void missingFilesAreKeptUnavailable();
     void fullscreenReturnsAfterShow();
     void fullscreenSurvivesRestart();
     void changesAreSavedSoonNotAtOnce();
@@ -176,25 +176,38 @@ void TestWindowSettings::storedVolumeIsBounded()
     QCOMPARE(Access::volume(window)->value(), shown);
 }
 
-void TestWindowSettings::missingFilesAreDropped()
+void TestWindowSettings::missingFilesAreKeptUnavailable()
 {
     const QString first = mediaCopy(QStringLiteral("first.mp4"));
     const QString second = mediaCopy(QStringLiteral("second.mp4"));
     const QString third = mediaCopy(QStringLiteral("third.mp4"));
     QVERIFY(!first.isEmpty() && !second.isEmpty() && !third.isEmpty());
-    writeStored(QStringLiteral("Playlist/files"), QStringList({first, second, third}));
+    const QString pipe = testsupport::scratchPath(QStringLiteral("stored-pipe.mp4"));
+    QFile::remove(pipe);
+    QCOMPARE(QProcess::execute(QStringLiteral("mkfifo"), {pipe}), 0);
+    writeStored(QStringLiteral("Playlist/files"), QStringList({first, second, pipe, third}));
     QVERIFY(QFile::remove(second));
 
     {
+        // The missing file stays, shown unavailable; the pipe is never to be opened.
         ZeltoraWindow window;
-        QCOMPARE(Access::files(window), QStringList({first, third}));
+        PlaylistModel *model = Access::playlist(window);
+        QCOMPARE(Access::files(window), QStringList({first, second, third}));
+        QTRY_VERIFY_WITH_TIMEOUT(!model->isAvailable(1), 10000);
+        QVERIFY(model->isAvailable(0) && model->isAvailable(2));
+
+        // Back again, it is found by the model's next look.
+        QVERIFY(QFile::copy(first, second));
+        model->recheckFiles();
+        QTRY_VERIFY_WITH_TIMEOUT(model->isAvailable(1), 10000);
 
         // Reading the store back is not a change: nothing is written until the window
         // goes or the playlist really changes.
         QTest::qWait(1500);
-        QCOMPARE(stored("Playlist/files").toStringList(), QStringList({first, second, third}));
+        QCOMPARE(stored("Playlist/files").toStringList(), QStringList({first, second, pipe, third}));
     }
-    QCOMPARE(stored("Playlist/files").toStringList(), QStringList({first, third}));
+    QCOMPARE(stored("Playlist/files").toStringList(), QStringList({first, second, third}));
+    QFile::remove(pipe);
 }
 
 void TestWindowSettings::fullscreenReturnsAfterShow()
