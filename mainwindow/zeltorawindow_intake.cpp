@@ -131,7 +131,11 @@ void ZeltoraWindow::dropEvent(QDropEvent *event)
     const QList<QUrl> urls = mime->urls();
     for (const QUrl &url : urls) {
         const QString path = url.toLocalFile();
-        if (!path.isEmpty())
+        if (path.isEmpty())
+            continue;
+        if (isSubtitleFileName(path))
+            takeDroppedSubtitle(path);
+        else
             playlistModel->addFile(path);
     }
     event->acceptProposedAction();

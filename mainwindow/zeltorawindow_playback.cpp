@@ -40,6 +40,7 @@ void ZeltoraWindow::loadMedia(const QString &path)
     mediaEnded = false;
     currentFrame = QImage();
     player->load(path);
+    rebuildTrackMenus();
 }
 
 void ZeltoraWindow::handleLoaded(const MediaInfo &info)
@@ -53,6 +54,7 @@ void ZeltoraWindow::handleLoaded(const MediaInfo &info)
     else
         videoWidget->setMinimumSize(640, 480);
     showCover();
+    rebuildTrackMenus();
     publishTrack();
     updateControls();
 }
