@@ -36,7 +36,9 @@ void ZeltoraWindow::setupTrackMenus()
 {
     audioMenu = new QMenu(tr("音轨"), this);
     subtitleMenu = new QMenu(tr("字幕"), this);
-    connect(player, &PlaybackController::tracksChanged, this, &ZeltoraWindow::rebuildTrackMenus);
+    // Queued: a choice comes from an action of these very menus, which a rebuild deletes.
+    connect(player, &PlaybackController::tracksChanged, this, &ZeltoraWindow::rebuildTrackMenus,
+            Qt::QueuedConnection);
     connect(player, &PlaybackController::subtitleError, this,
             [this](const QString &message) { ui->statusBar->setText(message); });
     rebuildTrackMenus();
