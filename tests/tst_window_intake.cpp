@@ -5,6 +5,7 @@
 #include "mainwindow/zeltorawindow.h"
 #include "playlist/playlistmodel.h"
 #include "testsupport.h"
+#include "ui_zeltorawindow.h"
 
 #include <QFileDialog>
 #include <QListView>
@@ -32,6 +33,7 @@ public:
     QString loaded() const { return w.player->currentFile(); }
     QMenu *audioMenu() const { return w.audioMenu; }
     QMenu *subtitleMenu() const { return w.subtitleMenu; }
+    QString status() const { return w.ui->statusBar->text(); }
 
     void openFile() { w.openFile(); }
     void openFolder() { w.openFolder(); }
@@ -297,6 +299,12 @@ private slots:
         QCOMPARE(a.model()->count(), 0);
         QCOMPARE(a.player()->mediaInfo().subtitleFile, dropped);
         QTRY_COMPARE(texts(a.subtitleMenu()).last(), QStringLiteral("文件：movie.utf8.srt *"));
+
+        // One that cannot be read is named in the status line.
+        QMimeData broken;
+        broken.setUrls({QUrl::fromLocalFile(mediaPath("beside/film.broken.srt"))});
+        QVERIFY(dropOn(w, broken));
+        QTRY_VERIFY(a.status().contains(QStringLiteral("film.broken.srt")));
 
         a.subtitleMenu()->actions().first()->trigger();
         QCOMPARE(a.player()->mediaInfo().subtitleTrack, -1);
