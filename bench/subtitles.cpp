@@ -235,8 +235,12 @@ PlayFigures play(const QString &file, bool subtitlesOn, int seconds)
     player.load(file);
     if (!waitFor([&] { return !player.isLoading(); }, 20000) || !player.isOpen())
         return {};
-    if (!subtitlesOn)
-        player.setSubtitleTrack(-1);
+    // The muxed track is neither marked default nor tagged with a language, so it
+    // is not chosen by itself.
+    const QList<MediaTrack> tracks = player.mediaInfo().subtitleTracks;
+    player.setSubtitleTrack(subtitlesOn && !tracks.isEmpty() ? tracks.first().index : -1);
+    if (subtitlesOn && player.mediaInfo().subtitleTrack < 0)
+        std::printf("  the clip has no subtitle track to show\n");
     waitFor([] { return false; }, 300);
     const qint64 startMs = player.position();
     QElapsedTimer wall;
