@@ -132,7 +132,8 @@ cmake --build "$build" -j "$(nproc)" --target bench_player bench_filter bench_pr
 # --- measure -----------------------------------------------------------------------
 sections=${BENCH_SECTIONS:-throughput,stages,playback,startup,filter,preview,subtitles}
 if [[ ",$sections," == *,subtitles,* ]]; then
-  "$build/bench/bench_subtitles" --runs "${BENCH_RUNS:-3}"
+  "$build/bench/bench_subtitles" --runs "${BENCH_RUNS:-3}" --clip "$media/1080p30.mp4" \
+    --seconds "${BENCH_PLAY_SECONDS:-8}"
 fi
 exec "$build/bench/bench_report" --media "$media" --player "$build/bench/bench_player" \
      --filter "$build/bench/bench_filter" --preview "$build/bench/bench_preview" \

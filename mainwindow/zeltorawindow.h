@@ -127,6 +127,15 @@ private:
     virtual QStringList askOpenFileNames();
     virtual QString askExistingDirectory();
 
+    // --- tracks (zeltorawindow_tracks.cpp) ---
+    void setupTrackMenus();
+    void rebuildTrackMenus();
+    // A dropped file that is a subtitle goes to the playing video, not the playlist.
+    static bool isSubtitleFileName(const QString &path);
+    void takeDroppedSubtitle(const QString &path);
+    QMenu *audioMenu = nullptr;
+    QMenu *subtitleMenu = nullptr;
+
     // --- desktop (zeltorawindow_desktop.cpp) ---
     // The notification points: after a load succeeded, on every refresh of the
     // controls, after a seek. Each does nothing until a desktop is attached.

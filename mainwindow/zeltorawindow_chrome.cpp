@@ -62,6 +62,9 @@ void ZeltoraWindow::setupMenu()
             this, &ZeltoraWindow::toggleFullscreen);
     connect(titleMenu->addAction(tr("截图")), &QAction::triggered, this, &ZeltoraWindow::takeScreenshot);
     titleMenu->addAction(muteAction);
+    setupTrackMenus();
+    titleMenu->addMenu(audioMenu);
+    titleMenu->addMenu(subtitleMenu);
     titleMenu->addSeparator();
     connect(titleMenu->addAction(tr("一键重置")), &QAction::triggered, this, &ZeltoraWindow::resetApplication);
     connect(titleMenu->addAction(tr("关于")), &QAction::triggered, this, &ZeltoraWindow::about);

@@ -156,11 +156,18 @@ void ZeltoraWindow::dropEvent(QDropEvent *event)
     QStringList paths;
     for (const QUrl &url : urls) {
         const QString path = url.toLocalFile();
-        if (!path.isEmpty())
+        if (path.isEmpty())
+            continue;
+        if (isSubtitleFileName(path))
+            takeDroppedSubtitle(path);
+        else
             paths.append(path);
     }
-    takeIn(paths, false);
     event->acceptProposedAction();
+    // A subtitle file alone is for the video on screen, not a reason to start one.
+    if (paths.isEmpty())
+        return;
+    takeIn(paths, false);
     startIfIdle();
 }
 

@@ -56,6 +56,7 @@ bool ZeltoraWindow::startLoad(const QString &path)
         return false;
     }
     player->load(path);
+    rebuildTrackMenus();
     return true;
 }
 
@@ -83,6 +84,7 @@ void ZeltoraWindow::handleLoaded(const MediaInfo &info)
     else
         videoWidget->setMinimumSize(640, 480);
     showCover();
+    rebuildTrackMenus();
     publishTrack();
     updateControls();
 }

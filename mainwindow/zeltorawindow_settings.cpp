@@ -157,6 +157,7 @@ void ZeltoraWindow::resetApplication()
     // it under an empty title, nor keep its place.
     player->close();
     playlistModel->clear();
+    rebuildTrackMenus();
     updateControls();
 
     QSettings settings(kOrganisation, kApplication);

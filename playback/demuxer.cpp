@@ -2,12 +2,18 @@
 
 #include "playback/packetqueue.h"
 #include "playback/streamparams.h"
+#include "subtitles/subtitlefile.h"
+#include "subtitles/subtitlefiles.h"
+#include "subtitles/subtitlerenderer.h"
+#include "subtitles/subtitleselection.h"
 #include "video/framegeometry.h"
 #include "video/orientation.h"
 
 #include <QDebug>
+#include <QFileInfo>
 #include <QLoggingCategory>
 
+#include <algorithm>
 #include <chrono>
 
 Q_LOGGING_CATEGORY(lcDemuxer, "zeltora.playback.demuxer", QtInfoMsg)
@@ -66,6 +72,40 @@ QSize shownSize(const AVStream *stream)
         Orientation::fromStream(stream));
 }
 
+QString streamTag(const AVStream *stream, const char *key)
+{
+    const AVDictionaryEntry *entry = av_dict_get(stream->metadata, key, nullptr, 0);
+    return entry ? QString::fromUtf8(entry->value) : QString();
+}
+
+MediaTrack describeTrack(const AVStream *stream)
+{
+    MediaTrack track;
+    track.index = stream->index;
+    track.language = streamTag(stream, "language");
+    if (track.language == QLatin1String("und"))
+        track.language.clear();
+    track.title = streamTag(stream, "title");
+    track.codec = QString::fromUtf8(avcodec_get_name(stream->codecpar->codec_id));
+    track.isDefault = stream->disposition & AV_DISPOSITION_DEFAULT;
+    track.isForced = stream->disposition & AV_DISPOSITION_FORCED;
+    return track;
+}
+
+bool isFontAttachment(const AVStream *stream)
+{
+    if (stream->codecpar->codec_type != AVMEDIA_TYPE_ATTACHMENT || !stream->codecpar->extradata
+        || stream->codecpar->extradata_size <= 0)
+        return false;
+    if (stream->codecpar->codec_id == AV_CODEC_ID_TTF || stream->codecpar->codec_id == AV_CODEC_ID_OTF)
+        return true;
+    const QString mime = streamTag(stream, "mimetype").toLower();
+    const QString name = streamTag(stream, "filename").toLower();
+    return mime.contains(QLatin1String("font")) || mime.contains(QLatin1String("truetype"))
+        || mime.contains(QLatin1String("opentype")) || name.endsWith(QLatin1String(".ttf"))
+        || name.endsWith(QLatin1String(".otf")) || name.endsWith(QLatin1String(".ttc"));
+}
+
 } // namespace
 
 Demuxer::Demuxer(PacketQueue *video, PacketQueue *audio, Wakeup *wakeup, Callbacks callbacks)
@@ -109,10 +149,34 @@ void Demuxer::close(int newSerial)
     post(command);
 }
 
+void Demuxer::selectAudio(int streamIndex)
+{
+    std::lock_guard<std::mutex> lock(commandMutex);
+    wantedAudio = streamIndex;
+}
+
+void Demuxer::selectSubtitles(int streamIndex, const QString &file)
+{
+    {
+        std::lock_guard<std::mutex> lock(commandMutex);
+        subtitleRequest = true;
+        wantedSubtitleStream = file.isEmpty() ? streamIndex : -1;
+        wantedSubtitleFile = file;
+        subtitleRequestWaiting = true;
+    }
+    wakeup->notify();
+}
+
 void Demuxer::post(Command command)
 {
     {
         std::lock_guard<std::mutex> lock(commandMutex);
+        if (command.kind == Command::Kind::Open || command.kind == Command::Kind::Close) {
+            // Choices made for the file before belong to it alone.
+            wantedAudio = -1;
+            subtitleRequest = false;
+            subtitleRequestWaiting = false;
+        }
         // A seek after an open that has not run yet must not lose the open.
         if (command.kind == Command::Kind::Seek && pending.kind == Command::Kind::Open) {
             pending.serial = command.serial;
@@ -167,9 +231,13 @@ void Demuxer::run()
             }
             continue;
         }
+        if (subtitleRequestWaiting) {
+            applySubtitleRequest();
+            continue;
+        }
         if (!format || atEnd || queuesFull()) {
             wakeup->wait([this] {
-                return quitting || commandWaiting || (format && !atEnd && !queuesFull());
+                return quitting || commandWaiting || subtitleRequestWaiting || (format && !atEnd && !queuesFull());
             }, std::chrono::milliseconds(format && !atEnd ? 20 : 500));
             continue;
         }
@@ -240,10 +308,23 @@ void Demuxer::openFile(const Command &command)
     if (!audioParams)
         audioStream = -1;
 
-    discardUnusedStreams();
-
     MediaInfo info = describe(path);
     info.cover = cover;
+    describeTracks(info);
+    if (videoStream >= 0) {
+        subtitles = std::make_shared<SubtitleRenderer>();
+        const AVCodecParameters *codec = format->streams[videoStream]->codecpar;
+        subtitles->setVideoSize(QSize(codec->width, codec->height));
+        for (unsigned i = 0; i < format->nb_streams; ++i) {
+            const AVStream *stream = format->streams[i];
+            if (isFontAttachment(stream))
+                subtitles->addFont(streamTag(stream, "filename"),
+                                   QByteArray(reinterpret_cast<const char *>(stream->codecpar->extradata),
+                                              stream->codecpar->extradata_size));
+        }
+        chooseDefaultSubtitles(info);
+    }
+    discardUnusedStreams();
     if (callbacks.opened)
         callbacks.opened(serial, info);
 
@@ -261,6 +342,14 @@ void Demuxer::openFile(const Command &command)
         start.serial = serial;
         start.params = params;
         start.targetMs = command.exact && target > 0 ? target : -1;
+        if (queue == videoQueue) {
+            start.subtitles = subtitles;
+            start.subtitleText = !info.subtitleFiles.isEmpty() || std::any_of(
+                info.subtitleTracks.cbegin(), info.subtitleTracks.cend(), [](const MediaTrack &track) {
+                    const AVCodecDescriptor *codec = avcodec_descriptor_get_by_name(track.codec.toUtf8().constData());
+                    return !codec || !(codec->props & AV_CODEC_PROP_BITMAP_SUB);
+                });
+        }
         queue->put(std::move(start));
     }
 }
@@ -305,17 +394,174 @@ void Demuxer::seekFile(const Command &command)
         return;
     videoQueue->clear(true);
     audioQueue->clear(true);
+    if (subtitleRequestWaiting)
+        applySubtitleRequest();
+
+    // Another audio stream: its decoder starts anew from the seek's target.
+    std::shared_ptr<const StreamParams> newAudio;
+    int wanted;
+    {
+        std::lock_guard<std::mutex> lock(commandMutex);
+        wanted = std::exchange(wantedAudio, -1);
+    }
+    if (wanted >= 0 && wanted != audioStream && unsigned(wanted) < format->nb_streams
+        && format->streams[wanted]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+        newAudio = StreamParams::fromStream(format->streams[wanted], originMs);
+        if (newAudio) {
+            if (audioStream >= 0)
+                format->streams[audioStream]->discard = AVDISCARD_ALL;
+            audioStream = wanted;
+            format->streams[audioStream]->discard = AVDISCARD_DEFAULT;
+        } else {
+            qCWarning(lcDemuxer) << "Audio stream" << wanted << "of" << path << "cannot be played";
+        }
+    }
+
     const qint64 target = qMax<qint64>(0, command.targetMs);
     if (!seekTo(target, command.exact))
         return;
+    subtitleDecoder.flush();
+    if (subtitles)
+        subtitles->flush();
 
     for (PacketQueue *queue : {videoQueue, audioQueue}) {
         PacketQueue::Entry flush;
-        flush.kind = PacketQueue::Entry::Kind::Flush;
+        flush.kind = queue == audioQueue && newAudio ? PacketQueue::Entry::Kind::Start : PacketQueue::Entry::Kind::Flush;
         flush.serial = serial;
         flush.targetMs = command.exact ? target : -1;
+        if (queue == audioQueue)
+            flush.params = newAudio;
         queue->put(std::move(flush));
     }
+}
+
+void Demuxer::describeTracks(MediaInfo &info)
+{
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const AVStream *stream = format->streams[i];
+        if (stream->disposition & AV_DISPOSITION_ATTACHED_PIC)
+            continue;
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            info.audioTracks << describeTrack(stream);
+        else if (stream->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE && videoStream >= 0)
+            info.subtitleTracks << describeTrack(stream);
+    }
+    info.audioTrack = audioStream;
+    if (videoStream < 0)
+        return;
+    const QList<SubtitleFileCandidate> found = findSubtitleFiles(path);
+    for (const SubtitleFileCandidate &candidate : found)
+        info.subtitleFiles << SubtitleFileTrack{candidate.path, candidate.label};
+}
+
+void Demuxer::chooseDefaultSubtitles(MediaInfo &info)
+{
+    QList<SubtitleChoice> choices;
+    for (const MediaTrack &track : std::as_const(info.subtitleTracks))
+        choices << SubtitleChoice{track.language, track.title, track.isDefault, track.isForced, false};
+    for (const SubtitleFileTrack &file : std::as_const(info.subtitleFiles)) {
+        const bool forced = file.label.split(QLatin1Char('.')).contains(QLatin1String("forced"), Qt::CaseInsensitive);
+        choices << SubtitleChoice{file.label, QString(), false, forced, true};
+    }
+    const int chosen = defaultSubtitleTrack(choices);
+    if (chosen < 0) {
+        showSubtitleStream(-1);
+    } else if (chosen < info.subtitleTracks.size()) {
+        info.subtitleTrack = info.subtitleTracks.at(chosen).index;
+        showSubtitleStream(info.subtitleTrack);
+    } else {
+        info.subtitleFile = info.subtitleFiles.at(chosen - info.subtitleTracks.size()).path;
+        showSubtitleFile(info.subtitleFile);
+    }
+}
+
+void Demuxer::applySubtitleRequest()
+{
+    int stream;
+    QString file;
+    {
+        std::lock_guard<std::mutex> lock(commandMutex);
+        subtitleRequestWaiting = false;
+        if (!subtitleRequest)
+            return;
+        subtitleRequest = false;
+        stream = wantedSubtitleStream;
+        file = wantedSubtitleFile;
+    }
+    if (!format || !subtitles)
+        return;
+    if (!file.isEmpty())
+        showSubtitleFile(file);
+    else
+        showSubtitleStream(stream);
+}
+
+void Demuxer::showSubtitleStream(int index)
+{
+    if (subtitleStream >= 0 && subtitleStream != videoStream && subtitleStream != audioStream)
+        format->streams[subtitleStream]->discard = AVDISCARD_ALL;
+    subtitleStream = -1;
+    subtitleFile.clear();
+    subtitleDecoder.close();
+    if (index >= 0 && unsigned(index) < format->nb_streams
+        && format->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+        const AVStream *stream = format->streams[index];
+        if (subtitleDecoder.open(stream->codecpar, stream->time_base, originMs)) {
+            subtitleStream = index;
+            format->streams[index]->discard = AVDISCARD_DEFAULT;
+        } else {
+            reportSubtitleError(subtitleDecoder.takeError());
+        }
+    }
+    if (!subtitles)
+        return;
+    SubtitleFormat shown = subtitleDecoder.format();
+    if (subtitleStream >= 0) {
+        const AVStream *stream = format->streams[subtitleStream];
+        shown.language = SubtitleLanguage::guess(streamTag(stream, "language") + QLatin1Char(' ')
+                                                 + streamTag(stream, "title"));
+    }
+    subtitles->setTrack(shown);
+}
+
+void Demuxer::showSubtitleFile(const QString &file)
+{
+    showSubtitleStream(-1);
+    // Small enough to read whole: seeking in it is then free.
+    const SubtitleFile loaded = loadSubtitleFile(file);
+    if (!loaded.error.isEmpty())
+        reportSubtitleError(loaded.error);
+    if (!loaded.isUsable() || !subtitles)
+        return;
+    subtitleFile = file;
+    SubtitleFormat shown = loaded.format;
+    const QList<SubtitleFileCandidate> beside = matchSubtitleFiles(path, {QFileInfo(file).fileName()});
+    if (!beside.isEmpty())
+        shown.language = beside.first().language;
+    subtitles->setTrack(shown);
+    subtitles->addEvents(loaded.events);
+}
+
+void Demuxer::reportSubtitleError(const QString &message)
+{
+    if (!message.isEmpty() && callbacks.subtitleFailed)
+        callbacks.subtitleFailed(path, message);
+}
+
+void Demuxer::decodeSubtitlePacket(const AVStream *stream)
+{
+    // The picture's timestamp repair applies to its subtitles too.
+    if (const qint64 shiftUs = timestampShiftUs[0]) {
+        const int64_t shift = av_rescale_q(shiftUs, Microseconds, stream->time_base);
+        if (packet->pts != AV_NOPTS_VALUE)
+            packet->pts += shift;
+        if (packet->dts != AV_NOPTS_VALUE)
+            packet->dts += shift;
+    }
+    const QList<SubtitleEvent> events = subtitleDecoder.decode(packet.get());
+    reportSubtitleError(subtitleDecoder.takeError());
+    if (!events.isEmpty() && subtitles)
+        subtitles->addEvents(events);
 }
 
 bool Demuxer::seekTo(qint64 targetMs, bool exact)
@@ -388,7 +634,7 @@ void Demuxer::discardUnusedStreams()
 {
     // Nothing else is read from the file: the demuxer may skip those packets.
     for (unsigned i = 0; i < format->nb_streams; ++i) {
-        if (int(i) != videoStream && int(i) != audioStream)
+        if (int(i) != videoStream && int(i) != audioStream && int(i) != subtitleStream)
             format->streams[i]->discard = AVDISCARD_ALL;
     }
 }
@@ -398,6 +644,10 @@ void Demuxer::closeFile()
     format.reset();
     videoStream = -1;
     audioStream = -1;
+    subtitleStream = -1;
+    subtitleFile.clear();
+    subtitleDecoder.close();
+    subtitles.reset();
     atEnd = false;
     timestampShiftUs.fill(0);
     nextDtsUs.fill(AV_NOPTS_VALUE);
@@ -444,6 +694,11 @@ void Demuxer::readPacket()
         return;
     }
     const int index = packet->stream_index;
+    if (index == subtitleStream && subtitleStream >= 0) {
+        decodeSubtitlePacket(format->streams[index]);
+        av_packet_unref(packet.get());
+        return;
+    }
     PacketQueue *queue = index == videoStream ? videoQueue : index == audioStream ? audioQueue : nullptr;
     if (queue == videoQueue && awaitingKeyFrame) {
         // Streams that never mark a key frame (intra refresh) are let through after a

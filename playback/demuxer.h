@@ -3,6 +3,7 @@
 #include "decoder/ffmpegsupport.h"
 #include "playback/mediainfo.h"
 #include "playback/wakeup.h"
+#include "subtitles/subtitledecoder.h"
 
 #include <QString>
 
@@ -13,6 +14,7 @@
 #include <thread>
 
 class PacketQueue;
+class SubtitleRenderer;
 
 // Reads the open file and deals its packets out to the decoders.
 //
@@ -22,6 +24,11 @@ class PacketQueue;
 // another thread. Commands (open, seek, close) may come from any thread; the newest
 // one wins, and an older one still running is interrupted through FFmpeg's interrupt
 // callback, so a read from a slow disk never holds up the next command or shutdown.
+//
+// Subtitles take no queue of their own: the chosen stream's packets are decoded here
+// as they are read (microseconds each) and go straight into the file's
+// SubtitleRenderer, which the video worker receives with its Start entry. A subtitle
+// file is read whole here too, off the GUI thread.
 class Demuxer
 {
 public:
@@ -29,6 +36,8 @@ public:
     {
         std::function<void(int serial, const MediaInfo &info)> opened;
         std::function<void(int serial, const QString &path, const QString &message)> failed;
+        // A subtitle track or file that cannot be shown (in full): once per track.
+        std::function<void(const QString &path, const QString &message)> subtitleFailed;
     };
 
     Demuxer(PacketQueue *video, PacketQueue *audio, Wakeup *wakeup, Callbacks callbacks);
@@ -42,6 +51,13 @@ public:
     void seek(qint64 targetMs, bool exact, int serial);
     // Forgets the file; the queues get nothing more.
     void close(int serial);
+    // The audio stream to play from the next seek on (the decoder is opened anew
+    // there, so the caller seeks to where playback is).
+    void selectAudio(int streamIndex);
+    // The subtitles to show: a stream of the file, a subtitle file (`file` not
+    // empty), or none. Takes effect before the next packet is read or seek is run;
+    // a stream's lines already passed are read again by a seek to where playback is.
+    void selectSubtitles(int streamIndex, const QString &file);
 
     // Read-ahead limits: stop reading when every stream has this much queued, or all
     // of them together this many bytes.
@@ -70,6 +86,13 @@ private:
     bool seekTo(qint64 targetMs, bool exact);
     qint64 firstKeyFrameMs();
     void discardUnusedStreams();
+    void describeTracks(MediaInfo &info);
+    void chooseDefaultSubtitles(MediaInfo &info);
+    void applySubtitleRequest();
+    void showSubtitleStream(int index);
+    void showSubtitleFile(const QString &file);
+    void reportSubtitleError(const QString &message);
+    void decodeSubtitlePacket(const AVStream *stream);
     void closeFile();
     void readPacket();
     bool queuesFull() const;
@@ -87,6 +110,12 @@ private:
     Command pending;                    // guarded by commandMutex
     std::atomic<bool> commandWaiting{false};
     std::atomic<bool> quitting{false};
+    // Track choices, guarded by commandMutex.
+    int wantedAudio = -1;
+    bool subtitleRequest = false;
+    int wantedSubtitleStream = -1;
+    QString wantedSubtitleFile;
+    std::atomic<bool> subtitleRequestWaiting{false};
 
     // Owned by the demuxer thread.
     ffmpeg::FormatContextPtr format;
@@ -95,6 +124,11 @@ private:
     int serial = 0;
     int videoStream = -1;
     int audioStream = -1;
+    int subtitleStream = -1;
+    QString subtitleFile;
+    SubtitleDecoder subtitleDecoder;
+    // The open file's; shared with the video worker, which alone draws with it.
+    std::shared_ptr<SubtitleRenderer> subtitles;
     bool atEnd = false;
     bool awaitingKeyFrame = false;
     int packetsBeforeKeyFrame = 0;
@@ -103,6 +137,7 @@ private:
     // concatenated captures): per stream (video, audio), microseconds added to every
     // timestamp from the jump on, and where the next packet was expected. Each stream
     // is mended on its own because their packets cross the jump at different moments.
+    // Subtitles are too sparse to tell a jump from a pause: they take the picture's.
     std::array<qint64, 2> timestampShiftUs{{0, 0}};
     std::array<qint64, 2> nextDtsUs{{AV_NOPTS_VALUE, AV_NOPTS_VALUE}};
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+class SubtitleRenderer;
 class Wakeup;
 
 // The packets of one stream on their way from the demuxer thread to that stream's
@@ -29,6 +30,11 @@ public:
         int serial = 0;
         ffmpeg::PacketPtr packet;                   // Packet
         std::shared_ptr<const StreamParams> params; // Start
+        // Video Start: what draws the file's subtitles onto its frames; null when
+        // there is nothing to draw them on. `subtitleText`: a text track may be
+        // shown, so the fonts are worth loading before the first frame.
+        std::shared_ptr<SubtitleRenderer> subtitles;
+        bool subtitleText = false;
         // Start and Flush: media time (ms) before which decoded output is thrown away
         // (an exact seek); -1 when everything counts.
         qint64 targetMs = -1;

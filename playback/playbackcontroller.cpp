@@ -7,6 +7,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 Q_LOGGING_CATEGORY(lcPlayback, "zeltora.playback", QtInfoMsg)
@@ -51,6 +52,12 @@ PlaybackController::PlaybackController(QObject *parent, Options options)
     demuxerCallbacks.failed = [this](int playSerial, const QString &path, const QString &message) {
         QMetaObject::invokeMethod(this, [this, playSerial, path, message] { onOpenFailed(playSerial, path, message); },
                                   Qt::QueuedConnection);
+    };
+    demuxerCallbacks.subtitleFailed = [this](const QString &path, const QString &message) {
+        QMetaObject::invokeMethod(this, [this, path, message] {
+            if (phase != Phase::Idle && path == info.path)
+                emit subtitleError(message);
+        }, Qt::QueuedConnection);
     };
     demuxer = std::make_unique<Demuxer>(&videoPackets, &audioPackets, &demuxWakeup, std::move(demuxerCallbacks));
 
@@ -251,6 +258,83 @@ void PlaybackController::setVideoArea(QSize area, bool cover)
     video->setTarget(area, cover);
     if (!playing && current.source && current.serial == serial.load())
         video->refresh(current);
+}
+
+void PlaybackController::restartHere()
+{
+    // A seek to where playback is: the same path a seek takes, so everything read
+    // ahead for the old choice is thrown away and the new one starts in step.
+    const qint64 at = position();
+    lastSeekFast = false;
+    hasPendingFastSeek = false;
+    fastSeekTimer->stop();
+    const int playSerial = beginPlay(double(at));
+    demuxer->seek(at, true, playSerial);
+    if (playing)
+        schedulePresent();
+}
+
+void PlaybackController::setAudioTrack(int streamIndex)
+{
+    if (phase != Phase::Ready || streamIndex == info.audioTrack)
+        return;
+    const bool known = std::any_of(info.audioTracks.cbegin(), info.audioTracks.cend(),
+                                   [&](const MediaTrack &track) { return track.index == streamIndex; });
+    if (!known)
+        return;
+    info.audioTrack = streamIndex;
+    info.hasAudio = true;
+    demuxer->selectAudio(streamIndex);
+    restartHere();
+    emit tracksChanged();
+}
+
+void PlaybackController::setSubtitleTrack(int streamIndex)
+{
+    if (phase != Phase::Ready || !info.hasVideo)
+        return;
+    if (streamIndex == info.subtitleTrack && info.subtitleFile.isEmpty())
+        return;
+    const bool known = streamIndex < 0 || std::any_of(info.subtitleTracks.cbegin(), info.subtitleTracks.cend(),
+                                   [&](const MediaTrack &track) { return track.index == streamIndex; });
+    if (!known)
+        return;
+    info.subtitleTrack = qMax(-1, streamIndex);
+    info.subtitleFile.clear();
+    demuxer->selectSubtitles(info.subtitleTrack, QString());
+    // A stream's lines already read past come again with a seek; turning them off
+    // while paused needs the picture on screen drawn again.
+    if (info.subtitleTrack >= 0 || !playing)
+        restartHere();
+    emit tracksChanged();
+}
+
+void PlaybackController::setSubtitleFile(const QString &path)
+{
+    if (phase != Phase::Ready || !info.hasVideo || path.isEmpty() || path == info.subtitleFile)
+        return;
+    info.subtitleTrack = -1;
+    info.subtitleFile = path;
+    demuxer->selectSubtitles(-1, path);
+    // Every line of a file is fed at once; only a still picture needs drawing again.
+    if (!playing)
+        restartHere();
+    emit tracksChanged();
+}
+
+bool PlaybackController::addSubtitleFile(const QString &path)
+{
+    if (phase != Phase::Ready || !info.hasVideo)
+        return false;
+    const bool listed = std::any_of(info.subtitleFiles.cbegin(), info.subtitleFiles.cend(),
+                                    [&](const SubtitleFileTrack &file) { return file.path == path; });
+    if (!listed)
+        info.subtitleFiles << SubtitleFileTrack{path, QString()};
+    if (path == info.subtitleFile)
+        emit tracksChanged();
+    else
+        setSubtitleFile(path);
+    return true;
 }
 
 void PlaybackController::onRefreshed(const VideoFrame &frame)

@@ -9,9 +9,12 @@
 //   whose successor is already due is dropped, never shown late.
 // - Demuxer thread (Demuxer): owns the open file, reads it into two bounded packet
 //   queues (read-ahead capped in seconds and bytes) and runs the newest open or seek.
+//   It decodes the chosen subtitle stream itself, or reads a subtitle file whole,
+//   and feeds the file's SubtitleRenderer.
 // - Video thread (VideoWorker): decodes the picture, drops what lies before an exact
 //   seek's target or far behind the clock, and converts each frame straight to the
-//   size it is shown at, into a queue of three frames.
+//   size it is shown at, into a queue of three frames, subtitles drawn in at the
+//   frame's own time (so they follow the picture through seeks and pauses).
 // - Audio thread (AudioWorker, a QThread): decodes the sound, trims it to the seek
 //   target, resamples it to the output's format and writes it into the output; it
 //   tells the clock which moment is being heard.
@@ -83,6 +86,17 @@ public:
     // screen again.
     void setVideoArea(QSize area, bool cover);
 
+    // Track choice, by stream index as mediaInfo() lists them. Each takes effect at
+    // once, at the place playback is: the file is not opened again.
+    void setAudioTrack(int streamIndex);
+    // -1: no subtitles.
+    void setSubtitleTrack(int streamIndex);
+    // One of mediaInfo().subtitleFiles, or any other subtitle file.
+    void setSubtitleFile(const QString &path);
+    // A subtitle file for the open video (dropped on the window): listed among its
+    // subtitle files and shown. False when no video is open to show it on.
+    bool addSubtitleFile(const QString &path);
+
     bool isOpen() const { return phase == Phase::Ready; }
     bool isLoading() const { return phase == Phase::Loading; }
     bool isPlaying() const { return playing; }
@@ -110,6 +124,10 @@ signals:
     // Every stream of the play has come to its end.
     void finished();
     void soundOutputChanged(bool available);
+    // The chosen tracks or the list of subtitle files changed (mediaInfo() says how).
+    void tracksChanged();
+    // A subtitle track or file could not be shown, or not in full: for the user.
+    void subtitleError(const QString &message);
 
 private:
     enum class Phase { Idle, Loading, Ready, Failed };
@@ -125,6 +143,7 @@ private:
     void showFrame(const VideoFrame &frame);
     void checkEnd();
     void runPendingFastSeek();
+    void restartHere();
 
     std::atomic<int> serial{0};
     Wakeup demuxWakeup;

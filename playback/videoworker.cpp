@@ -3,6 +3,7 @@
 #include "playback/framequeue.h"
 #include "playback/mediaclock.h"
 #include "playback/packetqueue.h"
+#include "subtitles/subtitlerenderer.h"
 #include "video/framegeometry.h"
 #include "video/orientation.h"
 
@@ -111,6 +112,11 @@ void VideoWorker::handleEntry(PacketQueue::Entry &entry)
         serial = entry.serial;
         startStream(entry.params);
         targetMs = entry.targetMs;
+        subtitles = std::move(entry.subtitles);
+        // libass's font scan (fontconfig) takes tens of milliseconds: here, before
+        // the first frame, not in the middle of playback.
+        if (subtitles && entry.subtitleText)
+            subtitles->prepare();
         break;
     case Kind::Flush:
         qCDebug(lcVideo) << "flush" << entry.serial << "target" << entry.targetMs;
@@ -289,6 +295,7 @@ void VideoWorker::processFrame(AVFrame *decodedFrame)
     out.image = convert(decodedFrame);
     if (out.image.isNull())
         return;
+    drawSubtitles(out.image, ptsMs);
     out.ptsMs = ptsMs;
     out.durationMs = durationMs;
     out.serial = serial;
@@ -351,6 +358,8 @@ void VideoWorker::serveRefresh()
         return;
     VideoFrame again = *request;
     again.image = convert(request->source.get());
+    if (!again.image.isNull())
+        drawSubtitles(again.image, again.ptsMs);
     if (!again.image.isNull() && callbacks.refreshed)
         callbacks.refreshed(again);
 }
@@ -376,4 +385,35 @@ QImage VideoWorker::convert(const AVFrame *source)
         QSize(source->width, source->height),
         framegeometry::displaySampleAspectRatio(AVRational{0, 1}, source->sample_aspect_ratio));
     return ffmpeg::convertFrameScaled(&converter, source, sizeInArea(shown), &imagePool);
+}
+
+void VideoWorker::drawSubtitles(QImage &image, qint64 ptsMs)
+{
+    if (!subtitles)
+        return;
+    QSize area;
+    bool cover = false;
+    {
+        std::lock_guard<std::mutex> lock(targetMutex);
+        area = targetArea;
+        cover = targetCover;
+    }
+    const QRect whole(QPoint(0, 0), image.size());
+    if (!cover || area.isEmpty() || (image.width() <= area.width() && image.height() <= area.height())) {
+        subtitles->render(image, whole, ptsMs);
+        return;
+    }
+    // Cover mode: the frame is larger than the area and the window shows its middle.
+    // The subtitles belong on that visible part, not on the cropped-off bottom, so
+    // they are drawn through a view of it, the picture lying around it.
+    const QRect placed = framegeometry::coverRect(image.size(), area);
+    const QRect visible = QRect(-placed.topLeft(), area) & whole;
+    if (visible.isEmpty())
+        return;
+    uchar *pixels = image.bits();
+    if (!pixels)
+        return;
+    QImage view(pixels + qsizetype(visible.y()) * image.bytesPerLine() + qsizetype(visible.x()) * 4,
+                visible.width(), visible.height(), image.bytesPerLine(), image.format());
+    subtitles->render(view, whole.translated(-visible.topLeft()), ptsMs);
 }

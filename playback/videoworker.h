@@ -19,6 +19,7 @@
 
 class FrameQueue;
 class MediaClock;
+class SubtitleRenderer;
 
 // Decodes the picture and converts every frame straight to the size it is shown at.
 //
@@ -28,7 +29,8 @@ class MediaClock;
 // serial number, which other threads set (the target under the worker's lock, the
 // serial as an atomic). Finished pictures leave through the FrameQueue, pictures made
 // again for a new size through the `refreshed` callback, which must post to the GUI
-// thread.
+// thread. The file's subtitles are drawn here, into each converted frame at its own
+// time before it is queued, with the SubtitleRenderer that came with the stream.
 class VideoWorker
 {
 public:
@@ -75,6 +77,7 @@ private:
     bool deliverPending();
     void serveRefresh();
     QImage convert(const AVFrame *frame);
+    void drawSubtitles(QImage &image, qint64 ptsMs);
     // The size a picture of this shown shape takes in the video area (device pixels).
     QSize sizeInArea(QSize shown);
     bool stale() const;
@@ -96,6 +99,7 @@ private:
 
     // Owned by the worker thread.
     std::shared_ptr<const StreamParams> params;
+    std::shared_ptr<SubtitleRenderer> subtitles;
     ffmpeg::CodecContextPtr decoder;
     ffmpeg::FramePtr frame;
     ffmpeg::FramePtr filtered;

@@ -153,7 +153,7 @@ private slots:
         QStringList entries;
         for (QAction *action : a.titleMenu()->actions())
             entries << (action->isSeparator() ? "|" : action->text());
-        QCOMPARE(entries, (QStringList{"打开文件", "|", "全屏", "截图", "静音", "|", "一键重置", "关于"}));
+        QCOMPARE(entries, (QStringList{"打开文件", "|", "全屏", "截图", "静音", "音轨", "字幕", "|", "一键重置", "关于"}));
         auto *menuButton = a.child<QPushButton>("menuButton");
         QCOMPARE(menuButton->menu(), a.titleMenu());
         QVERIFY(menuButton->styleSheet().contains("QPushButton::menu-indicator { image: none; }"));

@@ -5,6 +5,7 @@
 #include "mainwindow/zeltorawindow.h"
 #include "playlist/playlistmodel.h"
 #include "testsupport.h"
+#include "ui_zeltorawindow.h"
 
 #include <QFileDialog>
 #include <QListView>
@@ -30,6 +31,9 @@ public:
     bool isPlaying() const { return w.isPlaying; }
     int currentRow() const { return w.currentRow(); }
     QString loaded() const { return w.player->currentFile(); }
+    QMenu *audioMenu() const { return w.audioMenu; }
+    QMenu *subtitleMenu() const { return w.subtitleMenu; }
+    QString status() const { return w.ui->statusBar->text(); }
 
     void openFile() { w.openFile(); }
     void openFolder() { w.openFolder(); }
@@ -275,6 +279,46 @@ private slots:
         QCOMPARE(a.model()->count(), 1);
         QTRY_COMPARE(a.loaded(), longer);
         QVERIFY(a.isPlaying());
+    }
+
+    // The title menu lists the open file's tracks, "关闭" first among the subtitles;
+    // a subtitle file dropped while it plays is shown with it and listed, and does
+    // not join the playlist.
+    void trackMenusAndDroppedSubtitles()
+    {
+        MessageBoxCloser boxes;
+        AnsweringWindow w;
+        ZeltoraWindowTestAccess a(w);
+        QVERIFY(a.loadAndPlay(mediaPath("tracks.mkv")));
+        const auto texts = [](QMenu *menu) {
+            QStringList list;
+            for (const QAction *action : menu->actions())
+                list << action->text() + (action->isChecked() ? QStringLiteral(" *") : QString());
+            return list;
+        };
+        QCOMPARE(texts(a.audioMenu()), (QStringList{QStringLiteral("eng [aac] *"), QStringLiteral("国语 · chi [aac]")}));
+        QCOMPARE(texts(a.subtitleMenu()), (QStringList{QStringLiteral("关闭"), QStringLiteral("简体中文 · chi [subrip] *"),
+                                                       QStringLiteral("eng [subrip]")}));
+
+        const QString dropped = mediaPath("beside-long/movie.utf8.srt");
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(dropped)});
+        QVERIFY(dropOn(w, mime));
+        QCOMPARE(a.model()->count(), 0);
+        QCOMPARE(a.player()->mediaInfo().subtitleFile, dropped);
+        QTRY_COMPARE(texts(a.subtitleMenu()).last(), QStringLiteral("文件：movie.utf8.srt *"));
+
+        // One that cannot be read is named in the status line.
+        QMimeData broken;
+        broken.setUrls({QUrl::fromLocalFile(mediaPath("beside/film.broken.srt"))});
+        QVERIFY(dropOn(w, broken));
+        QTRY_VERIFY(a.status().contains(QStringLiteral("film.broken.srt")));
+
+        a.subtitleMenu()->actions().first()->trigger();
+        QCOMPARE(a.player()->mediaInfo().subtitleTrack, -1);
+        QVERIFY(a.player()->mediaInfo().subtitleFile.isEmpty());
+        QTRY_COMPARE(texts(a.subtitleMenu()).first(), QStringLiteral("关闭 *"));
+        QVERIFY(boxes.boxes().isEmpty());
     }
 
     void playlistViewClickAndContextMenu()

@@ -184,6 +184,26 @@ cp subs-source.ass beside/Film.EN.ASS
 head -c 3000 /dev/zero | tr '\0' '\377' > beside/film.broken.srt
 : > beside/filmmaker.srt
 
+# Two sound tracks in two tones and languages (440 Hz English, 1000 Hz Chinese) and two
+# subtitle tracks (Chinese, the file's default, and English, whose line differs).
+cat > subs-english.srt <<'SRT'
+1
+00:00:01,000 --> 00:00:02,000
+WWWWWWWW MMMMMMMM
+
+SRT
+ff "${video[@]}" -f lavfi -i sine=frequency=440:duration=5 -f lavfi -i sine=frequency=1000:duration=5 \
+   -i subs-source.srt -i subs-english.srt -map 0:v -map 1:a -map 2:a -map 3 -map 4 \
+   "${x264[@]}" -c:a aac -c:s srt \
+   -metadata:s:a:0 language=eng -metadata:s:a:1 language=chi -metadata:s:a:1 title="国语" \
+   -metadata:s:s:0 language=chi -metadata:s:s:0 title="简体中文" -metadata:s:s:1 language=eng \
+   -disposition:a:0 default -disposition:a:1 0 -disposition:s:0 default -disposition:s:1 0 tracks.mkv
+# A video long enough for the lines, with the same lines beside it in GB18030 and UTF-8.
+mkdir -p beside-long
+ff "${video[@]}" "${x264[@]}" beside-long/movie.mkv
+iconv -f UTF-8 -t GB18030 subs-source.srt > beside-long/movie.chs.srt
+cp subs-source.srt beside-long/movie.utf8.srt
+
 # --- Picture geometry and filters ---------------------------------------------------
 # Markers tell up from down and left from right: red top left, lime top right, on blue.
 marked() { echo "color=c=blue:s=$1x$2:r=25:d=0.2,drawbox=x=0:y=0:w=$(($1/4)):h=$(($2/4)):color=red:t=fill,drawbox=x=$(($1*3/4)):y=0:w=$(($1/4)):h=$(($2/4)):color=lime:t=fill"; }

@@ -1,0 +1,1 @@
+set_tests_properties(tst_playbacksubtitles PROPERTIES LABELS "engine")
