@@ -154,18 +154,21 @@ void ZeltoraWindow::dropEvent(QDropEvent *event)
         return;
     const QList<QUrl> urls = mime->urls();
     QStringList paths;
+    bool subtitles = false;
     for (const QUrl &url : urls) {
         const QString path = url.toLocalFile();
         if (path.isEmpty())
             continue;
-        if (isSubtitleFileName(path))
+        if (isSubtitleFileName(path)) {
             takeDroppedSubtitle(path);
-        else
+            subtitles = true;
+        } else {
             paths.append(path);
+        }
     }
     event->acceptProposedAction();
     // A subtitle file alone is for the video on screen, not a reason to start one.
-    if (paths.isEmpty())
+    if (subtitles && paths.isEmpty())
         return;
     takeIn(paths, false);
     startIfIdle();
