@@ -328,6 +328,7 @@ def check_sound(session, clip):
         raise Failure(f"only {len(beeps)} beeps were heard")
     # The first beep starts with the sound itself, and the output's start may clip its
     # first milliseconds; spacing and length are measured from the second on.
+    first_levels = [rms for onset, rms, _ in beeps if onset < full_at]
     beeps = beeps[1:]
     for onset, rms, length in beeps:
         if not 0.05 < length < 0.2:
@@ -351,6 +352,14 @@ def check_sound(session, clip):
     log(f"level at volume 1.0: {loud_level:.0f}, at 0.5: {quiet_level:.0f} (RMS, s16): {drop_db:.1f} dB lower")
     if drop_db < MIN_DROP_DB:
         raise Failure(f"halving the volume lowered the level by only {drop_db:.1f} dB")
+    # The player starts with its slider at half, so it must have sounded as it does
+    # now that MPRIS has set half again.
+    if not first_levels:
+        raise Failure("no beep was heard before the first volume change")
+    start_db = 20 * math.log10(max(first_levels[0], 1e-9) / max(quiet_level, 1e-9))
+    log(f"level at start (slider at half): {first_levels[0]:.0f}, {start_db:+.1f} dB against half set over MPRIS")
+    if abs(start_db) > 1.0:
+        raise Failure(f"the sound started {start_db:+.1f} dB off the level its volume slider shows")
 
     output = read(player_log)
     if "CRITICAL" in output or "FATAL" in output:
