@@ -45,7 +45,8 @@ stage "thread sanitizer build and threaded tests"
 # new/delete) is left out (ignore_noninstrumented_modules), and the few remaining
 # findings inside them are suppressed, each with its reason, in
 # tests/sanitizers/tsan.supp. Every access our own code makes is checked; a race there
-# fails the test. die_after_fork=0: QProcess children start ffprobe at once.
+# fails the test. die_after_fork=0: the checker would otherwise stop the child a
+# QProcess forks (to run ffprobe) before it gets to exec.
 tsan_started=$(date +%s)
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DZELTORA_SANITIZE_THREAD=ON -DZELTORA_BUILD_BENCH=OFF
