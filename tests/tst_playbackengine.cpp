@@ -135,6 +135,12 @@ private slots:
             rig.player->play();
         }
         QVERIFY(finished.wait(10000));
+#if defined(__SANITIZE_THREAD__)
+        // Under the race checker everything runs several times slower and the engine
+        // drops late pictures as it should; the run above has exercised every thread,
+        // but the pairing of pictures with sound says nothing here.
+        QSKIP("picture and sound are not paired under ThreadSanitizer");
+#endif
 
         std::vector<double> flashes;
         for (const Shown &frame : rig.shown) {
