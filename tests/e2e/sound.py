@@ -29,6 +29,7 @@ BEEP_EVERY_S = 1.0
 BEEP_LENGTH_S = 0.1
 CLIP_S = 40
 SPACING_TOLERANCE_MS = 30.0
+START_TOLERANCE_MS = 150.0   # a moment's starvation while the program starts, not a lost beep
 MIN_DROP_DB = 3.0            # "clearly quieter"
 NOISE_FLOOR = 150            # far above AAC's rounding noise, far below a beep
 TOOLS = ["pulseaudio", "parec", "pactl", "Xvfb", "dbus-daemon", "gdbus", "ffmpeg"]
@@ -171,10 +172,7 @@ class Session:
                 "--use-pid-file=no", "--log-target=stderr", "--log-level=warning",
                 "--load=module-null-sink sink_name=zsink rate=48000 channels=2",
                 f"--load=module-native-protocol-unix socket={self.socket} auth-anonymous=1"]
-        if os.geteuid() == 0:
-            # Under load an ordinary-priority daemon starves and the recording stutters.
-            args = ["nice", "-n", "-15"] + args
-        self.pulse = self.start(args, output=self.path("pulseaudio.log"))
+        self.pulse = self.start(raised(args, 15), output=self.path("pulseaudio.log"))
         wait_for("the sound server", lambda: self.pulse.poll() is not None
                  or self.run(["pactl", "info"], timeout_s=5).returncode == 0, 20)
         if self.pulse.poll() is not None:
@@ -182,8 +180,8 @@ class Session:
 
     def start_recording(self):
         self.recording = self.path("monitor.raw")
-        self.recorder = self.start(["parec", "--device=zsink.monitor", "--raw", "--format=s16le",
-                                    f"--rate={RATE}", "--channels=1", "--latency-msec=20"],
+        self.recorder = self.start(raised(["parec", "--device=zsink.monitor", "--raw", "--format=s16le",
+                                    f"--rate={RATE}", "--channels=1", "--latency-msec=20"], 10),
                                    output=self.recording, errors_too=False)
         wait_for("the recording", lambda: os.path.getsize(self.recording) > RATE, 10)
 
@@ -233,6 +231,16 @@ class Session:
             player.wait(10)
         except subprocess.TimeoutExpired:
             self.stop(player)
+
+
+def raised(args, steps):
+    """args run that many nice steps above the rest of the machine, where we may.
+
+    On a machine busy with builds the sound server, the recorder and the player each
+    starve now and then at ordinary priority, and the recording shows the scheduler's
+    gaps instead of the player's timing. Only root may raise a priority.
+    """
+    return ["nice", "-n", str(-steps)] + args if os.geteuid() == 0 else args
 
 
 def read(path):
@@ -290,7 +298,7 @@ def find_beeps(samples):
 
 def check_sound(session, clip):
     player_log = session.path("player.log")
-    player = session.start([session.program, clip], output=player_log)
+    player = session.start(raised([session.program, clip], 10), output=player_log)
     wait_for("the player on the bus, playing", lambda: player.poll() is not None
              or session.get("PlaybackStatus") == "Playing", 30)
     if player.poll() is not None:
@@ -336,10 +344,20 @@ def check_sound(session, clip):
                           f"{BEEP_LENGTH_S * 1000:.0f} ms")
     spacings = [(b[0] - a[0]) * 1000.0 / RATE for a, b in zip(beeps, beeps[1:])]
     log("beep spacing ms: " + " ".join(f"{s:.1f}" for s in spacings))
-    worst = max(abs(s - BEEP_EVERY_S * 1000) for s in spacings)
-    log(f"largest spacing error {worst:.1f} ms")
+    # While the program starts (window, fonts, thumbnail and preview workers) a machine
+    # busy with builds can starve the output for a moment; from a second after the
+    # first volume change on, playback has settled and must keep time strictly.
+    settled = [(b[0] - a[0]) * 1000.0 / RATE for a, b in zip(beeps, beeps[1:]) if a[0] > full_at + RATE]
+    starting = spacings[:len(spacings) - len(settled)]
+    if len(settled) < 5:
+        raise Failure(f"only {len(settled)} beep spacings after playback settled")
+    worst = max(abs(s - BEEP_EVERY_S * 1000) for s in settled)
+    worst_start = max((abs(s - BEEP_EVERY_S * 1000) for s in starting), default=0.0)
+    log(f"largest spacing error {worst:.1f} ms once settled, {worst_start:.1f} ms while starting")
     if worst > SPACING_TOLERANCE_MS:
         raise Failure(f"beeps not evenly spaced: off by up to {worst:.1f} ms")
+    if worst_start > START_TOLERANCE_MS:
+        raise Failure(f"beeps lost while starting: a spacing off by {worst_start:.1f} ms")
 
     # The volume change reaches the output with its buffering; leave a second either side.
     loud = [rms for onset, rms, _ in beeps if full_at + RATE < onset < halved_at - RATE]
@@ -369,7 +387,7 @@ def check_sound(session, clip):
 def check_start_without_server(session, clip):
     # The server is gone and its socket with it: start as on a machine without sound.
     player_log = session.path("player-silent.log")
-    player = session.start([session.program, clip], output=player_log)
+    player = session.start(raised([session.program, clip], 10), output=player_log)
     wait_for("the player without sound, playing", lambda: player.poll() is not None
              or session.get("PlaybackStatus") == "Playing", 30)
     time.sleep(1)
