@@ -97,15 +97,17 @@ class Session:
     def path(self, name):
         return os.path.join(self.dir, name)
 
-    def start(self, args, output=None, errors_too=True, **kwargs):
+    def start(self, args, output=None, errors=None, **kwargs):
+        """output takes stdout, and stderr too unless errors names a file of its own."""
         out = open(output, "wb") if output else subprocess.DEVNULL
-        errors = subprocess.STDOUT if output and errors_too else subprocess.DEVNULL
+        err = open(errors, "wb") if errors else (subprocess.STDOUT if output else subprocess.DEVNULL)
         try:
             process = subprocess.Popen(args, env=self.env, stdin=subprocess.DEVNULL, stdout=out,
-                                       stderr=errors, **kwargs)
+                                       stderr=err, **kwargs)
         finally:
-            if output:
-                out.close()
+            for f in (out, err):
+                if hasattr(f, "close"):
+                    f.close()
         self.processes.append(process)
         return process
 
@@ -182,8 +184,15 @@ class Session:
         self.recording = self.path("monitor.raw")
         self.recorder = self.start(raised(["parec", "--device=zsink.monitor", "--raw", "--format=s16le",
                                     f"--rate={RATE}", "--channels=1", "--latency-msec=20"], 10),
-                                   output=self.recording, errors_too=False)
-        wait_for("the recording", lambda: os.path.getsize(self.recording) > RATE, 10)
+                                   output=self.recording, errors=self.path("parec.log"))
+        wait_for("the recording", lambda: self.recorder.poll() is not None
+                 or os.path.getsize(self.recording) > RATE, 10)
+        self.check_recording()
+
+    def check_recording(self):
+        if self.recorder.poll() is not None:
+            raise Failure(f"the recorder ended (status {self.recorder.returncode}): "
+                          + read(self.path("parec.log")) + read(self.path("pulseaudio.log")))
 
     def recorded_samples(self):
         return os.path.getsize(self.recording) // 2
@@ -308,7 +317,8 @@ def check_sound(session, clip):
     halved_at = session.set_volume_between_beeps(0.5)
     time.sleep(4.5)
 
-    # The sound server dies under the player.
+    # The sound server dies under the player; until now the recorder must have kept going.
+    session.check_recording()
     killed_at = session.recorded_samples()
     session.stop(session.pulse, signal.SIGKILL)
     session.recorder.wait(10)
@@ -432,6 +442,9 @@ def main():
         check_start_without_server(session, clip)
     except (Failure, subprocess.SubprocessError) as e:
         log("FAILED:", e)
+        server_log = read(session.path("pulseaudio.log")).strip()
+        if server_log:
+            log("sound server's log:\n" + server_log[-3000:])
         return 1
     finally:
         signal.alarm(0)
