@@ -43,8 +43,8 @@ class Failure(Exception):
     pass
 
 
-def log(*parts):
-    print("sound.py:", *parts, flush=True)
+def log(*words):
+    print("sound.py:", *words, flush=True)
 
 
 def wait_for(what, predicate, timeout_s, interval_s=0.1):
