@@ -42,9 +42,6 @@ ZeltoraWindow::ZeltoraWindow(QWidget *parent)
 
     connect(player, &PlaybackController::finished, this, [this] { handlePlayerFinished(); });
     connect(player, &PlaybackController::frameReady, this, [this](const QImage &frame) { showFrame(frame); });
-    // The volume lives in the engine, which applies it to what is heard; no media
-    // backend object is made for it (one would pull in a plug-in that can hang).
-    player->setVolume(0.5);
 
     connect(videoWidget, &VideoWidget::doubleClicked, this, &ZeltoraWindow::toggleFullscreen);
     connect(videoWidget, &VideoWidget::displayAreaChanged, player, &PlaybackController::setVideoArea);
@@ -134,6 +131,11 @@ void ZeltoraWindow::setupConnections()
     connect(ui->positionSlider, &QSlider::sliderMoved, this, &ZeltoraWindow::seek);
     connect(ui->positionSlider, &QSlider::sliderReleased, this, [this] { handleSliderReleased(); });
     connect(volumeSlider, &QSlider::valueChanged, this, &ZeltoraWindow::setVolume);
+    // The volume lives in the engine, which applies it to what is heard; no media
+    // backend object is made for it (one would pull in a plug-in that can hang). It
+    // starts at what the slider shows, through the same loudness curve as every later
+    // change; restoring a saved value moves the slider and so the sound.
+    setVolume(volumeSlider->value());
     connect(ui->volumeButton, &QPushButton::clicked, this, &ZeltoraWindow::toggleVolumeSlider);
     connect(ui->playlistView, &QListView::clicked, this, &ZeltoraWindow::playlistClicked);
     connect(ui->togglePlaylistButton, &QPushButton::clicked, this, &ZeltoraWindow::togglePlaylist);

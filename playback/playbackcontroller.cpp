@@ -79,6 +79,8 @@ PlaybackController::PlaybackController(QObject *parent, Options options)
     audio->moveToThread(audioThread);
     connect(audioThread, &QThread::started, audio, &AudioWorker::initialise);
     connect(audioThread, &QThread::finished, audio, &QObject::deleteLater);
+    connect(audioThread, &QThread::finished, this,
+            [this] { audioThreadDone.store(true, std::memory_order_release); }, Qt::DirectConnection);
     connect(audio, &AudioWorker::ended, this, &PlaybackController::onAudioEnded);
     connect(audio, &AudioWorker::outputLost, this, [this] { emit soundOutputChanged(false); });
     connect(audio, &AudioWorker::outputFound, this, [this] { emit soundOutputChanged(true); });
@@ -92,6 +94,9 @@ PlaybackController::~PlaybackController()
     video.reset();
     audioThread->quit();
     audioThread->wait();
+    // The queues, the clock and the serial the audio worker used go with this object.
+    [[maybe_unused]] const bool done = audioThreadDone.load(std::memory_order_acquire);
+    Q_ASSERT(done);
 }
 
 MediaClock::Master PlaybackController::masterFor() const

@@ -156,6 +156,9 @@ private:
     std::unique_ptr<VideoWorker> video;
     QThread *audioThread = nullptr;
     AudioWorker *audio = nullptr;
+    // Set by the audio thread as it finishes, read after joining it: QThread::wait()
+    // orders the two only through Qt's own lock, which race checkers cannot see.
+    std::atomic<bool> audioThreadDone{false};
     std::atomic<bool> presentPosted{false};
 
     // GUI thread only.

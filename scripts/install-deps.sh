@@ -13,7 +13,8 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev ffmpeg
   # subtitles: libass renders ASS/SSA with its styling and embedded fonts
   libass-dev
-  # a private sound server with a null sink and its recorder, for the end-to-end sound test
+  # a private sound server with a null sink and its recorder (parec, pactl), for the
+  # end-to-end sound test, which drives the player over MPRIS with gdbus
   pulseaudio pulseaudio-utils
   # a private session bus for the desktop-integration tests
   dbus dbus-x11 libglib2.0-bin
@@ -23,6 +24,8 @@ packages=(
   xvfb xauth imagemagick x11-utils
   # sanitizers, fuzzing and the valgrind run of the frame path
   clang libclang-rt-14-dev valgrind
+  # ThreadSanitizer's runtime for GCC (the threads stage)
+  libtsan2
   # reference player for the benchmarks
   mpv
   # test helpers

@@ -18,6 +18,17 @@ using testsupport::mediaPath;
 
 namespace {
 
+// Under ThreadSanitizer everything runs several times slower and late pictures are
+// dropped by design: the runs still exercise every thread and are checked for races,
+// but verdicts on real-time pace are left to the normal build.
+#if defined(__SANITIZE_THREAD__)
+constexpr bool kPaceIsMeasured = false;
+#else
+constexpr bool kPaceIsMeasured = true;
+#endif
+#define PACE_VERIFY2(condition, message) \
+    do { if (kPaceIsMeasured) QVERIFY2(condition, message); } while (false)
+
 QAudioFormat outputFormat()
 {
     QAudioFormat format;
@@ -135,6 +146,8 @@ private slots:
             rig.player->play();
         }
         QVERIFY(finished.wait(10000));
+        if (!kPaceIsMeasured)
+            QSKIP("picture and sound are paired only at full speed");
 
         std::vector<double> flashes;
         for (const Shown &frame : rig.shown) {
@@ -172,6 +185,8 @@ private slots:
         rig.player->seek(3000);
         QTest::qWait(800);
         rig.player->pause();
+        if (!kPaceIsMeasured)
+            QSKIP("what is heard within the fixed waits depends on full speed");
 
         const FakeAudioSink::Heard heard = rig.sink->heard();
         const std::vector<float> &x = heard.samples;
@@ -337,11 +352,11 @@ private slots:
             rig.sink->failNow = true;
             const size_t before = rig.shown.size();
             QTest::qWait(400);
-            QVERIFY2(rig.shown.size() > before + 3 || file == "audiolonger.mkv", "the picture stopped with the sound");
+            PACE_VERIFY2(rig.shown.size() > before + 3 || file == "audiolonger.mkv", "the picture stopped with the sound");
         }
         QVERIFY(finished.wait(6000));
         const qint64 took = wall.elapsed();
-        QVERIFY2(took > 1700 && took < 3000, qPrintable(QStringLiteral("ended after %1 ms").arg(took)));
+        PACE_VERIFY2(took > 1700 && took < 3000, qPrintable(QStringLiteral("ended after %1 ms").arg(took)));
         QTest::qWait(300);
         QCOMPARE(finished.count(), 1);
         QVERIFY(!rig.shown.empty()); // the last picture stays while the sound goes on
@@ -358,12 +373,12 @@ private slots:
         rig.player->play();
         QVERIFY(finished.wait(10000));
         const qint64 took = wall.elapsed();
-        QVERIFY2(took > 3300 && took < 5500, qPrintable(QStringLiteral("4 s of media took %1 ms").arg(took)));
+        PACE_VERIFY2(took > 3300 && took < 5500, qPrintable(QStringLiteral("4 s of media took %1 ms").arg(took)));
         double longestGap = 0;
         for (size_t i = 1; i < rig.shown.size(); ++i)
             longestGap = std::max(longestGap, rig.shown[i].atMs - rig.shown[i - 1].atMs);
-        QVERIFY2(longestGap < 500, qPrintable(QStringLiteral("the picture stood still for %1 ms").arg(longestGap)));
-        QVERIFY2(rig.shown.size() > 60, qPrintable(QString::number(rig.shown.size())));
+        PACE_VERIFY2(longestGap < 500, qPrintable(QStringLiteral("the picture stood still for %1 ms").arg(longestGap)));
+        PACE_VERIFY2(rig.shown.size() > 60, qPrintable(QString::number(rig.shown.size())));
     }
 
     void destroyingInTheMiddleOfASeekIsPrompt()
@@ -376,7 +391,7 @@ private slots:
         wall.start();
         rig.player->seek(7000);
         rig.player.reset();
-        QVERIFY2(wall.elapsed() < 1000, qPrintable(QString::number(wall.elapsed())));
+        PACE_VERIFY2(wall.elapsed() < 1000, qPrintable(QString::number(wall.elapsed())));
     }
 };
 

@@ -26,6 +26,10 @@ extern "C" {
 
 namespace {
 
+// Thumbnails are made on a worker that decodes real files; on a busy machine, and
+// several times slower under ThreadSanitizer, that takes far beyond QTRY's 5 s.
+constexpr int kWaitMs = 30000;
+
 // Which of the two test pictures a thumbnail shows: wide.mp4 has a red vertical band
 // in the middle (left edge blue), portrait.mp4 a red horizontal band (left edge red).
 enum class Source { Wide, Portrait, None, Unknown };
@@ -291,12 +295,12 @@ void TestPlaylistModel::audioExtensionsGetTheIcon()
     if (audio)
         QVERIFY(isIcon(model.data(model.index(0), Qt::DecorationRole), audioIcon));
     else
-        QTRY_COMPARE(sourceOf(model.data(model.index(0), Qt::DecorationRole)), Source::Wide);
+        QTRY_COMPARE_WITH_TIMEOUT(sourceOf(model.data(model.index(0), Qt::DecorationRole)), Source::Wide, kWaitMs);
 
     // Without a file behind it, a non-audio name says it has no picture.
     PlaylistModel missing;
     missing.addFile(scratch(QStringLiteral("gone-") + name));
-    QTRY_VERIFY(!missing.isAvailable(0));
+    QTRY_VERIFY_WITH_TIMEOUT(!missing.isAvailable(0), kWaitMs);
     QVERIFY(isIcon(missing.data(missing.index(0), Qt::DecorationRole), audio ? audioIcon : noPictureIcon));
 }
 
@@ -330,7 +334,7 @@ void TestPlaylistModel::thumbnailIsCachedByExactPath()
     PlaylistModel model;
     model.setRecheckInterval(0);
     model.addFile(lower);
-    QTRY_COMPARE(sourceOf(model.data(model.index(0), Qt::DecorationRole)), Source::Wide);
+    QTRY_COMPARE_WITH_TIMEOUT(sourceOf(model.data(model.index(0), Qt::DecorationRole)), Source::Wide, kWaitMs);
 
     // Once made, the thumbnail is kept until the model looks at the file again.
     QVERIFY(placeCopy(QStringLiteral("portrait.mp4"), lower));
@@ -339,12 +343,12 @@ void TestPlaylistModel::thumbnailIsCachedByExactPath()
 
     // A path that differs only in letter case is a key of its own.
     model.addFile(upper);
-    QTRY_COMPARE(sourceOf(model.data(model.index(1), Qt::DecorationRole)), Source::Portrait);
+    QTRY_COMPARE_WITH_TIMEOUT(sourceOf(model.data(model.index(1), Qt::DecorationRole)), Source::Portrait, kWaitMs);
     QCOMPARE(sourceOf(model.data(model.index(0), Qt::DecorationRole)), Source::Wide);
 
     // Looked at again, the changed file gets the thumbnail of what it holds now.
     model.recheckFiles();
-    QTRY_COMPARE(sourceOf(model.data(model.index(0), Qt::DecorationRole)), Source::Portrait);
+    QTRY_COMPARE_WITH_TIMEOUT(sourceOf(model.data(model.index(0), Qt::DecorationRole)), Source::Portrait, kWaitMs);
 }
 
 void TestPlaylistModel::failuresWaitForTheFileToChange()
@@ -354,19 +358,19 @@ void TestPlaylistModel::failuresWaitForTheFileToChange()
     PlaylistModel model;
     model.setRecheckInterval(0);
     model.addFile(path);
-    QTRY_VERIFY(!model.isAvailable(0));
+    QTRY_VERIFY_WITH_TIMEOUT(!model.isAvailable(0), kWaitMs);
     QVERIFY(isIcon(model.data(model.index(0), Qt::DecorationRole), noPictureIcon));
 
     // The file arrives: the next look finds it and its thumbnail is made.
     QVERIFY(placeCopy(QStringLiteral("wide.mp4"), path));
     model.recheckFiles();
-    QTRY_COMPARE(sourceOf(model.data(model.index(0), Qt::DecorationRole)), Source::Wide);
+    QTRY_COMPARE_WITH_TIMEOUT(sourceOf(model.data(model.index(0), Qt::DecorationRole)), Source::Wide, kWaitMs);
     QVERIFY(model.isAvailable(0));
 
     // An audio-only file in a video-like container: an honest "no picture".
     model.addFile(testsupport::mediaPath(QStringLiteral("audio-only.m4a")));
     model.data(model.index(1), Qt::DecorationRole);
-    QTRY_COMPARE(model.thumbnailState(1), PlaylistModel::Thumbnail::NoPicture);
+    QTRY_COMPARE_WITH_TIMEOUT(model.thumbnailState(1), PlaylistModel::Thumbnail::NoPicture, kWaitMs);
     QVERIFY(isIcon(model.data(model.index(1), Qt::DecorationRole), noPictureIcon));
     QVERIFY(model.isAvailable(1));
 }
@@ -379,7 +383,7 @@ void TestPlaylistModel::removingAndClearingForgetThumbnails()
     PlaylistModel model;
     model.setRecheckInterval(0);
     model.addFiles({path, QStringLiteral("/m/other.mp4"), path});
-    QTRY_COMPARE(sourceOf(model.data(model.index(0), Qt::DecorationRole)), Source::Wide);
+    QTRY_COMPARE_WITH_TIMEOUT(sourceOf(model.data(model.index(0), Qt::DecorationRole)), Source::Wide, kWaitMs);
     QCOMPARE(sourceOf(model.data(model.index(2), Qt::DecorationRole)), Source::Wide);
 
     // Removing one of two rows with the same path leaves the other its thumbnail.
@@ -392,13 +396,13 @@ void TestPlaylistModel::removingAndClearingForgetThumbnails()
     model.removeFile(1);
     QVERIFY(placeCopy(QStringLiteral("portrait.mp4"), path));
     model.addFile(path);
-    QTRY_COMPARE(sourceOf(model.data(model.index(1), Qt::DecorationRole)), Source::Portrait);
+    QTRY_COMPARE_WITH_TIMEOUT(sourceOf(model.data(model.index(1), Qt::DecorationRole)), Source::Portrait, kWaitMs);
 
     // Clearing forgets everything.
     QVERIFY(placeCopy(QStringLiteral("wide.mp4"), path));
     model.clear();
     model.addFile(path);
-    QTRY_COMPARE(sourceOf(model.data(model.index(0), Qt::DecorationRole)), Source::Wide);
+    QTRY_COMPARE_WITH_TIMEOUT(sourceOf(model.data(model.index(0), Qt::DecorationRole)), Source::Wide, kWaitMs);
 }
 
 void TestPlaylistModel::paintingNeverWaitsForTheProbe()
@@ -412,14 +416,14 @@ void TestPlaylistModel::paintingNeverWaitsForTheProbe()
     // The probe holds until the gate opens: data() answering at all shows it did not
     // wait for it. Repaints meanwhile merge into the one request.
     QCOMPARE(sourceOf(model.data(model.index(0), Qt::DecorationRole)), Source::Unknown);
-    QTRY_COMPARE(gate.calls(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(gate.calls(), 1, kWaitMs);
     for (int i = 0; i < 20; ++i)
         model.data(model.index(0), Qt::DecorationRole);
     QCOMPARE(model.thumbnailState(0), PlaylistModel::Thumbnail::Pending);
     QVERIFY(changed.isEmpty());
 
     gate.open();
-    QTRY_COMPARE(model.thumbnailState(0), PlaylistModel::Thumbnail::Picture);
+    QTRY_COMPARE_WITH_TIMEOUT(model.thumbnailState(0), PlaylistModel::Thumbnail::Picture, kWaitMs);
     QCOMPARE(changed.count(), 1);
     QCOMPARE(changed.at(0).at(0).value<QModelIndex>().row(), 0);
     QCOMPARE(changed.at(0).at(2).value<QList<int>>(), QList<int>{Qt::DecorationRole});
@@ -451,7 +455,7 @@ void TestPlaylistModel::removalInterruptsTheProbe()
     const QString other = someFile(cache.filePath(QStringLiteral("other.mkv")));
     model->addFiles({path, action == QLatin1String("remove copy") ? path : other});
     model->data(model->index(0), Qt::DecorationRole);
-    QTRY_COMPARE(gate.calls(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(gate.calls(), 1, kWaitMs);
     QSignalSpy changed(model.get(), &QAbstractItemModel::dataChanged);
 
     QElapsedTimer clock;
@@ -469,10 +473,10 @@ void TestPlaylistModel::removalInterruptsTheProbe()
         QTest::qWait(50);
         QCOMPARE(gate.interruptions(), 0);
         gate.open();
-        QTRY_COMPARE(model->thumbnailState(0), PlaylistModel::Thumbnail::Picture);
+        QTRY_COMPARE_WITH_TIMEOUT(model->thumbnailState(0), PlaylistModel::Thumbnail::Picture, kWaitMs);
         return;
     }
-    QTRY_COMPARE(gate.interruptions(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(gate.interruptions(), 1, kWaitMs);
     if (model) {
         QTest::qWait(50);
         QCOMPARE(changed.count(), 0);
@@ -488,7 +492,7 @@ void TestPlaylistModel::noPictureIsRememberedUntilTheFileChanges()
     const QString cache = dir.filePath(QStringLiteral("cache"));
     const auto probedOnce = [](PlaylistModel &model) {
         model.data(model.index(0), Qt::DecorationRole);
-        QTRY_COMPARE(model.thumbnailState(0), PlaylistModel::Thumbnail::NoPicture);
+        QTRY_COMPARE_WITH_TIMEOUT(model.thumbnailState(0), PlaylistModel::Thumbnail::NoPicture, kWaitMs);
         // Repaints and a fresh look at the unchanged file ask nothing more.
         model.recheckFiles();
         for (int i = 0; i < 10; ++i) {
@@ -507,7 +511,7 @@ void TestPlaylistModel::noPictureIsRememberedUntilTheFileChanges()
         // Once the file changes, it is probed again.
         QVERIFY(!someFile(path, QByteArrayLiteral("longer")).isEmpty());
         model.recheckFiles();
-        QTRY_COMPARE((model.data(model.index(0), Qt::DecorationRole), gate.calls()), 2);
+        QTRY_COMPARE_WITH_TIMEOUT((model.data(model.index(0), Qt::DecorationRole), gate.calls()), 2, kWaitMs);
         probedOnce(model);
         QCOMPARE(gate.calls(), 2);
     }
@@ -543,7 +547,7 @@ void TestPlaylistModel::unavailableEntries()
     gate.open();
     PlaylistModel model(gate.probe(), QString());
     model.addFiles({path, good});
-    QTRY_VERIFY(!model.isAvailable(0));
+    QTRY_VERIFY_WITH_TIMEOUT(!model.isAvailable(0), kWaitMs);
     QVERIFY(model.isAvailable(1));
     QCOMPARE(model.data(model.index(0), Qt::ToolTipRole).toString(), tooltip + path);
     QVERIFY(model.data(model.index(0), Qt::ForegroundRole).canConvert<QColor>());
@@ -558,11 +562,11 @@ void TestPlaylistModel::unavailableEntries()
     QDir().rmdir(path);
     QVERIFY(!someFile(path).isEmpty());
     model.setRecheckInterval(50);
-    QTRY_VERIFY(model.isAvailable(0));
+    QTRY_VERIFY_WITH_TIMEOUT(model.isAvailable(0), kWaitMs);
     QCOMPARE(model.data(model.index(0), Qt::ToolTipRole).toString(), path);
     QVERIFY(!model.data(model.index(0), Qt::ForegroundRole).isValid());
-    QTRY_COMPARE((model.data(model.index(0), Qt::DecorationRole), model.thumbnailState(0)),
-                 PlaylistModel::Thumbnail::Picture);
+    QTRY_COMPARE_WITH_TIMEOUT((model.data(model.index(0), Qt::DecorationRole), model.thumbnailState(0)),
+                              PlaylistModel::Thumbnail::Picture, kWaitMs);
 }
 
 void TestPlaylistModel::failedEntriesAreMarked()
@@ -572,7 +576,7 @@ void TestPlaylistModel::failedEntriesAreMarked()
                             someFile(dir.filePath(QStringLiteral("b.mp3"))), dir.filePath(QStringLiteral("c.mp3"))};
     PlaylistModel model(GatedProbe().probe(), QString());
     model.addFiles(paths);
-    QTRY_VERIFY(!model.isAvailable(2));
+    QTRY_VERIFY_WITH_TIMEOUT(!model.isAvailable(2), kWaitMs);
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
     model.setFailed(1, true);
     model.setFailed(1, true);

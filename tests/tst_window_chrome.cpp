@@ -13,6 +13,7 @@
 #include "video/videowidget.h"
 
 #include <QAction>
+#include <QAudio>
 #include <QGraphicsEffect>
 #include <QLabel>
 #include <QMenu>
@@ -48,6 +49,7 @@ public:
     bool isPaused() const { return w.isPaused; }
     bool dragging() const { return w.dragging; }
     quint64 framesShown() const { return w.player->framesShown(); }
+    double soundVolume() const { return w.player->volume(); }
 
     // The engine opens files off the GUI thread; this waits until it has.
     bool load(const QString &path)
@@ -287,6 +289,22 @@ private slots:
         }
         QCOMPARE(a.titleMenu()->actions().at(4)->text(),
                  a.volumeSlider()->value() == 0 ? QStringLiteral("取消静音") : QStringLiteral("静音"));
+    }
+
+    // A new window must sound as loud as its slider shows: the first touch of the
+    // slider may not make the sound jump.
+    void soundStartsAtTheSlidersLevel()
+    {
+        ZeltoraWindow w;
+        ZeltoraWindowTestAccess a(w);
+        const auto curve = [](int percent) {
+            return double(QAudio::convertVolume(float(percent / 100.0), QAudio::LogarithmicVolumeScale,
+                                                QAudio::LinearVolumeScale));
+        };
+        const int shown = a.volumeSlider()->value();
+        QVERIFY(qAbs(a.soundVolume() - curve(shown)) < 1e-6);
+        a.volumeSlider()->setValue(shown == 100 ? 99 : shown + 1);
+        QVERIFY(qAbs(a.soundVolume() - curve(a.volumeSlider()->value())) < 1e-6);
     }
 
     void sliderClickAndHoverPreview()
