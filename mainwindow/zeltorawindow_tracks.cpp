@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QMenu>
 
+#include <functional>
+
 namespace {
 
 // "中文字幕 · chi" or "轨道 2", with the format in brackets: titles alone are often
@@ -53,46 +55,42 @@ void ZeltoraWindow::rebuildTrackMenus()
     const bool open = player->isOpen();
     const MediaInfo &info = player->mediaInfo();
 
+    // One checkable entry of a menu whose entries exclude each other.
+    const auto addChoice = [this](QMenu *menu, QActionGroup *group, const QString &text, bool checked,
+                                  std::function<void()> choose) {
+        QAction *action = menu->addAction(text);
+        action->setCheckable(true);
+        action->setChecked(checked);
+        group->addAction(action);
+        connect(action, &QAction::triggered, this, std::move(choose));
+    };
+
     auto *audioGroup = new QActionGroup(audioMenu);
     int number = 0;
     if (open) {
         for (const MediaTrack &track : info.audioTracks) {
-            QAction *action = audioMenu->addAction(trackLabel(track, ++number));
-            action->setCheckable(true);
-            action->setChecked(track.index == info.audioTrack);
-            action->setData(track.index);
-            audioGroup->addAction(action);
             const int index = track.index;
-            connect(action, &QAction::triggered, this, [this, index] { player->setAudioTrack(index); });
+            addChoice(audioMenu, audioGroup, trackLabel(track, ++number), index == info.audioTrack,
+                      [this, index] { player->setAudioTrack(index); });
         }
     }
     audioMenu->setEnabled(!audioMenu->isEmpty());
 
     auto *subtitleGroup = new QActionGroup(subtitleMenu);
-    QAction *off = subtitleMenu->addAction(tr("关闭"));
-    off->setCheckable(true);
-    off->setChecked(info.subtitleTrack < 0 && info.subtitleFile.isEmpty());
-    subtitleGroup->addAction(off);
-    connect(off, &QAction::triggered, this, [this] { player->setSubtitleTrack(-1); });
+    addChoice(subtitleMenu, subtitleGroup, tr("关闭"), info.subtitleTrack < 0 && info.subtitleFile.isEmpty(),
+              [this] { player->setSubtitleTrack(-1); });
     number = 0;
     if (open && info.hasVideo) {
         for (const MediaTrack &track : info.subtitleTracks) {
-            QAction *action = subtitleMenu->addAction(trackLabel(track, ++number));
-            action->setCheckable(true);
-            action->setChecked(track.index == info.subtitleTrack && info.subtitleFile.isEmpty());
-            action->setData(track.index);
-            subtitleGroup->addAction(action);
             const int index = track.index;
-            connect(action, &QAction::triggered, this, [this, index] { player->setSubtitleTrack(index); });
+            addChoice(subtitleMenu, subtitleGroup, trackLabel(track, ++number),
+                      index == info.subtitleTrack && info.subtitleFile.isEmpty(),
+                      [this, index] { player->setSubtitleTrack(index); });
         }
         for (const SubtitleFileTrack &file : info.subtitleFiles) {
-            QAction *action = subtitleMenu->addAction(tr("文件：%1").arg(QFileInfo(file.path).fileName()));
-            action->setCheckable(true);
-            action->setChecked(file.path == info.subtitleFile);
-            action->setData(file.path);
-            subtitleGroup->addAction(action);
             const QString path = file.path;
-            connect(action, &QAction::triggered, this, [this, path] { player->setSubtitleFile(path); });
+            addChoice(subtitleMenu, subtitleGroup, tr("文件：%1").arg(QFileInfo(path).fileName()),
+                      path == info.subtitleFile, [this, path] { player->setSubtitleFile(path); });
         }
     }
     subtitleMenu->setEnabled(open && info.hasVideo);
