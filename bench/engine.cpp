@@ -31,6 +31,7 @@
 #include <QFile>
 #include <QImage>
 #include <QRandomGenerator>
+#include <QSlider>
 #include <QTimer>
 
 #include <atomic>
@@ -55,6 +56,7 @@ public:
     explicit ZeltoraWindowTestAccess(ZeltoraWindow &w) : w(w) {}
     VideoWidget *videoWidget() const { return w.videoWidget; }
     PlaybackController *player() const { return w.player; }
+    QSlider *volumeSlider() const { return w.volumeSlider; }
 
 private:
     ZeltoraWindow &w;
@@ -253,6 +255,8 @@ int play(const QString &clip, double seconds)
     };
     video->installEventFilter(&filter);
 
+    // Full volume, so that the beeps stand far above the threshold in the recording.
+    access.volumeSlider()->setValue(access.volumeSlider()->maximum());
     LoopWatch watch(&window);
     // Let the window settle and the recorder start before the clock starts.
     runFor(700);
@@ -298,6 +302,17 @@ int play(const QString &clip, double seconds)
         const double media = double(inside.back().ptsMs - inside.front().ptsMs) / 1000.0;
         const double span = double(inside.back().ns - inside.front().ns) / 1e9;
         result.add(QStringLiteral("speed"), media / span, 4);
+    }
+    // The same once the sound has surely started (a sink may take its time to begin).
+    std::vector<Paint> late;
+    for (const Paint &p : inside) {
+        if (p.ns >= t0 + 4000000000LL)
+            late.push_back(p);
+    }
+    if (late.size() > 2) {
+        const double media = double(late.back().ptsMs - late.front().ptsMs) / 1000.0;
+        const double span = double(late.back().ns - late.front().ns) / 1e9;
+        result.add(QStringLiteral("speed_late"), media / span, 4);
     }
     result.add(QStringLiteral("shown"), double(paints.size()), 0);
     result.add(QStringLiteral("dropped"), double(dropped), 0);
