@@ -196,12 +196,16 @@ PreviewDecoder::Preview PreviewDecoder::frameAt(const QString &path, qint64 ms)
 
     Preview preview;
     const AVRational aspect = av_guess_sample_aspect_ratio(format.get(), format->streams[streamIndex], frame.get());
-    const QSize size = previewSize(QSize(frame->width, frame->height), aspect.num, aspect.den);
+    const Orientation orientation =
+        Orientation::fromFrame(frame.get(), Orientation::fromStream(format->streams[streamIndex]));
+    // Converted lying as stored, so a picture that will stand on its side must fit the
+    // box turned with it.
+    const QSize box(previewWidth, previewMaxHeight);
+    const QSize size = previewSize(QSize(frame->width, frame->height), aspect.num, aspect.den,
+                                   orientation.swapsAxes() ? box.transposed() : box);
     preview.image = ffmpeg::convertFrameScaled(&converter, frame.get(), size);
     // Upright, as the picture plays (the pixel shape is already in the size).
-    preview.image = orientedForDisplay(preview.image,
-                                       Orientation::fromFrame(frame.get(), Orientation::fromStream(format->streams[streamIndex])),
-                                       AVRational{1, 1});
+    preview.image = orientedForDisplay(preview.image, orientation, AVRational{1, 1});
     int64_t pts = frame->best_effort_timestamp;
     if (pts == AV_NOPTS_VALUE)
         pts = key;

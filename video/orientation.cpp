@@ -72,7 +72,12 @@ QImage orientedForDisplay(const QImage &frame, Orientation orientation, AVRation
 {
     if (frame.isNull())
         return frame;
-    const QImage upright = orientation.isIdentity() ? frame : frame.transformed(orientation.transform());
+    QImage upright = orientation.isIdentity() ? frame : frame.transformed(orientation.transform());
+    // A turn combined with a mirror takes Qt's general transformation path, which
+    // answers in a format with alpha; a quarter turn leaves no pixel uncovered, so the
+    // picture keeps the format it came in (callers rely on RGB32).
+    if (upright.format() != frame.format())
+        upright.convertTo(frame.format());
     const QSize shown = framegeometry::displaySize(frame.size(), sampleAspectRatio, orientation);
     if (!shown.isValid() || upright.size() == shown)
         return upright;
