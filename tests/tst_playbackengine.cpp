@@ -4,6 +4,7 @@
 
 #include "playback/playbackcontroller.h"
 #include "support/fakeaudiosink.h"
+#include "support/playbackrig.h"
 #include "testsupport.h"
 
 #include <QElapsedTimer>
@@ -29,47 +30,10 @@ constexpr bool kPaceIsMeasured = true;
 #define PACE_VERIFY2(condition, message) \
     do { if (kPaceIsMeasured) QVERIFY2(condition, message); } while (false)
 
-QAudioFormat outputFormat()
-{
-    QAudioFormat format;
-    format.setSampleRate(48000);
-    format.setChannelConfig(QAudioFormat::ChannelConfigStereo);
-    format.setSampleFormat(QAudioFormat::Float);
-    return format;
-}
-
-struct Shown
-{
-    double atMs;
-    qint64 ptsMs;
-    QImage image;
-};
+using Shown = testsupport::Shown;
 
 // A controller with a fake output (or none), and a record of every picture it handed out.
-struct Rig
-{
-    std::shared_ptr<FakeAudioSink> sink;
-    std::unique_ptr<PlaybackController> player;
-    std::vector<Shown> shown;
-
-    explicit Rig(bool withSound = true)
-    {
-        if (withSound)
-            sink = std::make_shared<FakeAudioSink>(outputFormat());
-        PlaybackController::Options options;
-        options.audioBackend = [sink = sink] { return std::make_unique<FakeAudioBackend>(sink); };
-        player = std::make_unique<PlaybackController>(nullptr, options);
-        QObject::connect(player.get(), &PlaybackController::frameReady, player.get(), [this](const QImage &image) {
-            shown.push_back({FakeAudioSink::nowMs(), player->lastShownPts(), image});
-        });
-    }
-
-    bool load(const QString &name)
-    {
-        player->load(mediaPath(name));
-        return QTest::qWaitFor([&] { return !player->isLoading(); }, 5000) && player->isOpen();
-    }
-};
+using Rig = testsupport::PlaybackRig;
 
 double median(std::vector<double> values)
 {

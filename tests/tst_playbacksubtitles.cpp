@@ -3,6 +3,7 @@
 
 #include "playback/playbackcontroller.h"
 #include "support/fakeaudiosink.h"
+#include "support/playbackrig.h"
 #include "testsupport.h"
 
 #include <QSignalSpy>
@@ -14,42 +15,13 @@ using testsupport::mediaPath;
 
 namespace {
 
-QAudioFormat outputFormat()
+using testsupport::Shown;
+
+struct Rig : testsupport::PlaybackRig
 {
-    QAudioFormat format;
-    format.setSampleRate(48000);
-    format.setChannelConfig(QAudioFormat::ChannelConfigStereo);
-    format.setSampleFormat(QAudioFormat::Float);
-    return format;
-}
-
-struct Shown
-{
-    qint64 ptsMs;
-    QImage image;
-};
-
-struct Rig
-{
-    std::shared_ptr<FakeAudioSink> sink = std::make_shared<FakeAudioSink>(outputFormat());
-    std::unique_ptr<PlaybackController> player;
-    std::vector<Shown> shown;
-
-    Rig()
-    {
-        PlaybackController::Options options;
-        options.audioBackend = [sink = sink] { return std::make_unique<FakeAudioBackend>(sink); };
-        player = std::make_unique<PlaybackController>(nullptr, options);
-        QObject::connect(player.get(), &PlaybackController::frameReady, player.get(), [this](const QImage &image) {
-            shown.push_back({player->lastShownPts(), image});
-        });
-    }
-
     bool load(const QString &name, QSize area = QSize(320, 240), bool cover = false)
     {
-        player->setVideoArea(area, cover);
-        player->load(mediaPath(name));
-        return QTest::qWaitFor([&] { return !player->isLoading(); }, 10000) && player->isOpen();
+        return PlaybackRig::load(name, area, cover);
     }
 
     // The test files mark no track default, and the reader's language (the test
@@ -257,7 +229,7 @@ private slots:
                  qPrintable(QStringLiteral("%1 -> %2 in %3 ms").arg(before).arg(after).arg(now - switchedAt)));
 
         const FakeAudioSink::Heard heard = rig.sink->heard();
-        const double rate = outputFormat().sampleRate();
+        const double rate = testsupport::fakeOutputFormat().sampleRate();
         const double old = toneHz(heardBetween(heard, switchedAt - 400, switchedAt - 100), rate);
         const double fresh = toneHz(heardBetween(heard, now - 450, now - 50), rate);
         QVERIFY2(qAbs(old - 440) < 40, qPrintable(QString::number(old)));
